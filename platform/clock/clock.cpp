@@ -1,0 +1,31 @@
+// Monotonic millisecond clock with a replaceable source.
+#include "clock/clock.h"
+
+#include <chrono>
+
+namespace timing {
+namespace {
+
+TimeSource currentSource = nullptr;
+void* currentContext = nullptr;
+
+}  // namespace
+
+void setTimeSource(TimeSource source, void* context) {
+  currentSource = source;
+  currentContext = context;
+}
+
+std::uint32_t monotonicMilliseconds() {
+  const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
+  const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch);
+  // Keep the low 32 bits: readings wrap like the classic multimedia timer.
+  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(milliseconds.count()));
+}
+
+}  // namespace timing
+
+std::uint32_t timeGetTime() {
+  if (timing::currentSource != nullptr) return timing::currentSource(timing::currentContext);
+  return timing::monotonicMilliseconds();
+}

@@ -1,0 +1,8 @@
+// Placeholder until the triangles land.
+#include "effects/effects.h"
+
+namespace vornisk {
+
+void drawSpinningTriangles(DemoConsole&) {}
+
+}  // namespace vornisk

@@ -1,0 +1,51 @@
+// The metaball field: soft balls summed on a 16 × 16 × 16 lattice, the lattice
+// edges where the iso-surface crosses, and the wire net of contour lines that
+// render() draws through a fixed perspective camera.
+#pragma once
+
+#include <optional>
+
+namespace vornisk {
+
+class DemoConsole;
+
+// The three families of unit lattice faces a cell owns, by their constant axis.
+enum class FaceFamily { XY, XZ, YZ };
+
+struct ContourPoint {
+  double x, y, z;  // cell units
+};
+
+// One contour line on a face; the order of the ends matters to the renderer.
+struct ContourSegment {
+  ContourPoint first, second;
+};
+
+// The renderer's six pixel offsets for line ends; zero between render() calls.
+extern float jitter[6];
+
+class BlobField {
+ public:
+  static constexpr int kSize = 16;  // lattice points per axis
+  static constexpr int kCells = kSize - 1;
+
+  // Every element of all four blocks becomes −0.5.
+  void reset();
+  // Adds one soft ball (centre x, y, z, radius and strength in cell units) to `value`.
+  void addBall(double x, double y, double z, double radius, double strength);
+  // Fills the crossing blocks from `value`; expects them as reset() leaves them.
+  void computeCrossings();
+  // The contour segment of one face of cell (x, y, z), each 0..14, if any.
+  std::optional<ContourSegment> faceSegment(FaceFamily family, int x, int y, int z) const;
+  // Ages Intensity, extracts the contours and draws them with random disturbances.
+  // `level` and `frame` are accepted for the caller's sake and do not change the picture.
+  void render(DemoConsole& console, double level, int frame);
+
+  // Indexed [x][y][z], z fastest.
+  double value[kSize][kSize][kSize];
+  double crossX[kSize][kSize][kSize];
+  double crossY[kSize][kSize][kSize];
+  double crossZ[kSize][kSize][kSize];
+};
+
+}  // namespace vornisk

@@ -1,0 +1,78 @@
+// DemoConsole: creation, the pixel stores and presenting a frame.
+#include "shell/demo_console.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+namespace vornisk {
+
+DemoConsole::DemoConsole() = default;
+
+DemoConsole::~DemoConsole() {
+  backSurface.reset();
+  titleSurface.reset();
+  screenArea.reset();
+  zBuffer.reset();
+}
+
+void DemoConsole::open(const char* title, int width_, int height_, bool fullscreen) {
+  option(fullscreen ? "fullscreen output" : "windowed output");
+  create(title, width_, height_);
+}
+
+void DemoConsole::create(const char* title, int width_, int height_) {
+  const ptc::Format format(32, 0x00FF0000u, 0x0000FF00u, 0x000000FFu, 0);
+  ptc::Console::open(title, width_, height_, format, 0);
+  backSurface = std::make_unique<ptc::Surface>(width_, height_, format);
+  titleSurface = std::make_unique<ptc::Surface>(width_, height_, format);
+  screenArea = std::make_unique<ptc::Area>(0, 0, width_, height_);
+  // The z-buffer is left uninitialised until the first clearFrame().
+  zBuffer.reset(new (std::nothrow)
+                    float[static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_)]);
+  if (!zBuffer) {
+    std::fputs("Cannot allock memory for z-buffer - ERROR!\n", stderr);
+    std::fflush(stderr);
+    std::exit(-1);
+  }
+  width = backSurface->width();
+  height = backSurface->height();
+  pitch = backSurface->pitch();
+  frameCounter = 0;
+}
+
+void DemoConsole::lock() { pixels = static_cast<std::uint32_t*>(backSurface->lock()); }
+
+// The y-flip is done in 64 bits so that any int y is safe to test.
+static bool outside(int x, long long row, int width, int height) {
+  return x < 0 || x >= width || row < 0 || row >= height;
+}
+
+void DemoConsole::putPixelRGB(int x, int y, int r, int g, int b) {
+  const long long row = static_cast<long long>(height) - 1 - y;
+  if (outside(x, row, width, height)) return;
+  const std::uint32_t word = ((static_cast<std::uint32_t>(r) * 256u + static_cast<std::uint32_t>(g)) *
+                              256u) +
+                             static_cast<std::uint32_t>(b);
+  pixels[x + width * row] = word;
+}
+
+void DemoConsole::putPixel(int x, int y, std::uint32_t colour) {
+  const long long row = static_cast<long long>(height) - 1 - y;
+  if (outside(x, row, width, height)) return;
+  pixels[x + width * row] = colour;
+}
+
+void DemoConsole::present() {
+  backSurface->unlock();
+  pixels = nullptr;
+  backSurface->copy(*this, *screenArea, *screenArea);
+  update();
+  frameCounter += 1;
+}
+
+bool DemoConsole::keyPressed() { return key(); }
+
+void DemoConsole::close() { ptc::Console::close(); }
+
+}  // namespace vornisk

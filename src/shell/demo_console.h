@@ -1,0 +1,65 @@
+// The show's one display object: the toolkit console extended with the back
+// surface every effect draws into, the title surface, a z-buffer and the frame
+// counter. The drawing operations of the effects, the camera and the title
+// loader are operations of this class, defined beside their subsystems.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "geometry/matrix.h"
+#include "geometry/vector.h"
+#include "ptc/ptc.h"
+
+namespace vornisk {
+
+class DemoConsole : public ptc::Console {
+ public:
+  DemoConsole();
+  ~DemoConsole() override;
+
+  // Sets "fullscreen output" or "windowed output", then create().
+  void open(const char* title, int width, int height, bool fullscreen);
+  void create(const char* title, int width, int height);
+  // Makes `pixels` valid until the next present().
+  void lock();
+  // Pixel stores with y upward (y = 0 is the bottom row); pixels outside the
+  // buffer are dropped. putPixelRGB forms ((r·256 + g)·256 + b) with 32-bit
+  // wrap-around and no clamping, so a green above 255 carries into the red byte.
+  void putPixelRGB(int x, int y, int r, int g, int b);
+  void putPixel(int x, int y, std::uint32_t colour);
+  // Unlock, copy to the console, update, count the frame.
+  void present();
+  bool keyPressed();
+  void close();
+
+  // Full-frame effects (effects/full_frame.cpp).
+  void clearFrame();
+  void drawCheckerboard(int cellSize, int level);
+  void copyTitle();
+  void jitterTitle();
+
+  // The one line primitive (effects/line.cpp): y upward, clipped to the buffer.
+  void drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour);
+
+  // The perspective camera's world-to-pixel matrix (geometry/view_transform.cpp).
+  Matrix viewTransform(double windowWidth, double windowHeight, Vector target, Vector viewNormal,
+                       Vector eye) const;
+
+  // Fills the title surface from a picture file (media/title_image.cpp).
+  // Throws ptc::DynamicError when the file cannot be opened or is not acceptable.
+  void loadTitleImage(const char* fileName);
+
+  // Fields, in the order the rest of the show knows them.
+  std::unique_ptr<ptc::Surface> backSurface;
+  std::uint32_t* pixels = nullptr;  // packed rows, memory row 0 at the top
+  std::unique_ptr<float[]> zBuffer;
+  int width = 0;
+  int height = 0;
+  int pitch = 0;
+  int frameCounter = 0;
+  std::unique_ptr<ptc::Surface> titleSurface;
+  std::unique_ptr<ptc::Area> screenArea;
+};
+
+}  // namespace vornisk

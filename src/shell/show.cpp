@@ -1,0 +1,146 @@
+// The show's conductor: which effects run in a frame follows the elapsed clock
+// and random draws weighted by Intensity; every motion follows the frame counter.
+#include "shell/show.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "clock/clock.h"
+#include "effects/effects.h"
+#include "media/music.h"
+#include "metaballs/blob_field.h"
+#include "shell/demo_console.h"
+#include "shell/random.h"
+#include "shell/show_state.h"
+
+namespace vornisk {
+namespace {
+
+// Unsigned 32-bit difference: a clock that wraps during the show changes nothing.
+std::uint32_t elapsedMs() { return timeGetTime() - startTime; }
+
+// Intensity products are formed in double precision and truncated toward zero.
+std::uint32_t intensityModulus(double factor) {
+  return static_cast<std::uint32_t>(static_cast<double>(Intensity) * factor);
+}
+
+// The six balls' paths; every centre stays within 4..12 on each axis.
+void addBalls(BlobField& field, int frameCounter) {
+  const double n = frameCounter;
+  auto coordinate = [](double a, double b) { return 8.0 + 2.0 * (a + b); };
+  using std::cos;
+  using std::sin;
+  field.addBall(coordinate(cos(n / 56), sin(n / 31)), coordinate(cos(n / 47), sin(n / 42)),
+                coordinate(sin(n / 53), cos(n / 38)), 5, 2);
+  field.addBall(coordinate(cos(n / 56), sin(n / 41)), coordinate(cos(n / 57), sin(n / 42)),
+                coordinate(cos(n / 58), sin(n / 43)), 4, 1);
+  field.addBall(coordinate(cos(n / 46), sin(n / 31)), coordinate(cos(n / 47), sin(n / 32)),
+                coordinate(sin(n / 33), cos(n / 48)), 4, 4);
+  field.addBall(coordinate(cos(n / 36), sin(n / 11)), coordinate(sin(n / 22), cos(n / 27)),
+                coordinate(sin(n / 33), cos(n / 18)), 4, 2);
+  field.addBall(coordinate(sin(n / 51), cos(n / 26)), coordinate(cos(n / 37), sin(n / 22)),
+                coordinate(sin(n / 33), cos(n / 18)), 3, 2);
+  field.addBall(coordinate(sin(n / 46), cos(n / 41)), coordinate(sin(n / 37), cos(n / 32)),
+                coordinate(sin(n / 17), cos(n / 23)), 4, 2);
+}
+
+// Loads a title picture; a failure names the file it was about.
+void loadTitle(DemoConsole& console, const std::string& path) {
+  try {
+    console.loadTitleImage(path.c_str());
+  } catch (const ptc::DynamicError& error) {
+    throw ptc::DynamicError(path + ": " + error.message());
+  }
+}
+
+// Glitch phase: the title (plain or in a jitter burst), a rare clear, a rare
+// checkerboard, then the copper bars (which test the clock themselves).
+void drawGlitchPhase(DemoConsole& console) {
+  const std::uint32_t r = nextRandom() % 10;
+  if (static_cast<double>(Intensity) * 4 > r) {
+    if (jitterFrames == 0) {
+      console.copyTitle();
+    } else {
+      console.jitterTitle();
+      jitterFrames -= 1;
+    }
+    if (nextRandom() % intensityModulus(1000) < 10) {
+      jitterFrames = static_cast<std::int32_t>(nextRandom() % 50 + 50);
+    }
+  }
+  if (nextRandom() % intensityModulus(1000) == 0) console.clearFrame();
+  if (nextRandom() % intensityModulus(600) == 0) console.drawCheckerboard(8, 128);
+  drawCopperBars(console);
+}
+
+void drawFrame(DemoConsole& console, BlobField& field, bool& secondTitleLoaded,
+               const std::string& secondTitlePath) {
+  console.lock();
+  if (!secondTitleLoaded && elapsedMs() > 153500) {
+    secondTitleLoaded = true;
+    loadTitle(console, secondTitlePath);
+  }
+  if (elapsedMs() < 23200) {
+    console.clearFrame();
+  } else if (elapsedMs() > 153500) {
+    console.copyTitle();
+  } else {
+    drawGlitchPhase(console);
+  }
+  if (elapsedMs() > 46200 && elapsedMs() < 69500) drawSpinningTriangles(console);
+
+  field.reset();
+  addBalls(field, console.frameCounter);
+  const std::uint32_t r = nextRandom() % 10;
+  if (static_cast<double>(Intensity) * 6 > r) field.render(console, 0.1, console.frameCounter);
+  console.present();
+}
+
+std::string dataPath(const std::string& directory, const char* name) {
+  if (directory.empty()) return name;
+  return directory.back() == '/' ? directory + name : directory + '/' + name;
+}
+
+}  // namespace
+
+int runShow(const ShowSetup& setup) {
+  // Paths are made before the loop: the frame path allocates nothing.
+  const std::string titlePath = dataPath(setup.dataDirectory, "title._vq");
+  const std::string secondTitlePath = dataPath(setup.dataDirectory, "title2._vq");
+  const std::string musicPath = dataPath(setup.dataDirectory, "music._vq");
+
+  resetShowState();
+  seedRandom(timeGetTime());
+  DemoConsole console;
+  if (setup.makeBackend) console.setBackend(setup.makeBackend());
+  // 128 KiB of doubles: kept off the stack of the caller.
+  auto field = std::make_unique<BlobField>();
+
+  try {
+    console.open("Vornisk", 320, 240, true);
+    loadTitle(console, titlePath);
+    startMusic(musicPath.c_str());
+    bool secondTitleLoaded = false;
+    startTime = timeGetTime();
+    if (!console.keyPressed()) {
+      while (elapsedMs() < kShowLengthMs) {
+        drawFrame(console, *field, secondTitleLoaded, secondTitlePath);
+        if (console.keyPressed()) break;
+      }
+    }
+  } catch (const ptc::DynamicError& error) {
+    // Toolkit failures (no display, a bad title picture) end the show cleanly.
+    std::fprintf(stderr, "vornisk: %s\n", error.message());
+    std::fflush(stderr);
+    stopMusic();
+    console.close();
+    return 1;
+  }
+  stopMusic();
+  console.close();
+  return 0;
+}
+
+}  // namespace vornisk
