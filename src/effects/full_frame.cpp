@@ -1,16 +1,73 @@
-// Placeholder until the full-frame effects land.
+// Full-frame effects of the console: the black clear, the checkerboard and the
+// two copies of the title picture (straight and row-jittered). Each repaints the
+// back buffer in one call and keeps no state of its own.
+#include <cstddef>
+#include <cstdint>
+
 #include "shell/demo_console.h"
+#include "shell/random.h"
 
 namespace vornisk {
 
+namespace {
+
+constexpr float kFarDepth = 50000.0f;  // bit pattern 0x47435000
+constexpr std::uint32_t kGreyMultiplier = 0x010101u;
+constexpr std::uint32_t kJitterSkips = 25;  // a row loses 0..24 leading pixels
+
+std::size_t pixelCount(int width, int height) {
+  return static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+}
+
+}  // namespace
+
 void DemoConsole::clearFrame() {
-  for (int i = 0; i < width * height; ++i) {
+  const std::size_t count = pixelCount(width, height);
+  for (std::size_t i = 0; i < count; ++i) {
     pixels[i] = 0;
-    zBuffer[i] = 50000.0f;
+    zBuffer[i] = kFarDepth;
   }
 }
-void DemoConsole::drawCheckerboard(int, int) {}
-void DemoConsole::copyTitle() {}
-void DemoConsole::jitterTitle() {}
+
+void DemoConsole::drawCheckerboard(int cellSize, int level) {
+  // Truncating remainder: a negative level stays negative, and the product
+  // wraps in 32 bits (level -1 gives 0xFFFEFEFF), as the show has always drawn it.
+  const int m = level % 256;
+  const std::uint32_t colour = static_cast<std::uint32_t>(m) * kGreyMultiplier;
+  for (int memoryRow = 0; memoryRow < height; ++memoryRow) {
+    const int rowCell = memoryRow / cellSize;
+    std::uint32_t* row = pixels + static_cast<std::ptrdiff_t>(width) * memoryRow;
+    for (int x = 0; x < width; ++x) {
+      // Truncating division mirrors a negative size onto its absolute value:
+      // the quotients only change sign, so their sum keeps its parity.
+      const int cellSum = rowCell + x / cellSize;
+      row[x] = (cellSum % 2 != 0) ? colour : 0u;
+    }
+  }
+}
+
+void DemoConsole::copyTitle() {
+  const auto* title = static_cast<const std::uint32_t*>(titleSurface->lock());
+  const std::size_t count = pixelCount(width, height);
+  for (std::size_t i = 0; i < count; ++i)
+    pixels[i] = title[i];
+  titleSurface->unlock();
+}
+
+void DemoConsole::jitterTitle() {
+  const auto* title = static_cast<const std::uint32_t*>(titleSurface->lock());
+  // One write position for the whole call: each row's run follows the previous
+  // row's run directly, so the skips add up and the picture shears leftward.
+  // The words past the last run keep what they held.
+  std::size_t write = 0;
+  for (int titleRow = 0; titleRow < height; ++titleRow) {
+    // One draw per row, in row order, even for rows that end up contributing nothing.
+    const int skip = static_cast<int>(nextRandom() % kJitterSkips);
+    const std::uint32_t* source = title + static_cast<std::ptrdiff_t>(width) * titleRow;
+    for (int column = skip; column < width; ++column)
+      pixels[write++] = source[column];
+  }
+  titleSurface->unlock();
+}
 
 }  // namespace vornisk

@@ -1,0 +1,351 @@
+// The full-frame effects, the copper bars and the spinning triangles, checked
+// word by word on small headless consoles with asymmetric pictures whose red,
+// green and blue channels each encode something different.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <climits>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "effects/effects.h"
+#include "shell/show_state.h"
+#include "support/test_support.h"
+
+namespace vornisk {
+namespace {
+
+using testing::HeadlessConsole;
+using testing::ScriptedClock;
+using testing::ScriptedRandom;
+
+constexpr std::uint32_t kBefore = 0x00123456;  // what the buffer held before the effect
+constexpr float kDepthSentinel = 1.5f;
+
+// Title word for (row, column): red carries the row, green the column, blue is
+// fixed, so any shift, swap of rows or swap of channels shows.
+std::uint32_t titleWord(int row, int column) {
+  return (static_cast<std::uint32_t>(0xA0 + row) << 16) |
+         (static_cast<std::uint32_t>(column) << 8) | 0x5Cu;
+}
+
+void paintTitle(HeadlessConsole& console) {
+  std::uint32_t* title = console.title();
+  for (int r = 0; r < console.height; ++r) {
+    for (int x = 0; x < console.width; ++x)
+      title[x + console.width * r] = titleWord(r, x);
+  }
+}
+
+std::vector<std::uint32_t> snapshot(const DemoConsole& console) {
+  return {console.pixels, console.pixels + console.width * console.height};
+}
+
+void fillDepth(DemoConsole& console, float value) {
+  for (int i = 0; i < console.width * console.height; ++i)
+    console.zBuffer[i] = value;
+}
+
+// The buffer as text, one string per memory row: '#' for `colour`, '.' for 0,
+// '?' for anything else.
+std::vector<std::string> picture(const DemoConsole& console, std::uint32_t colour) {
+  std::vector<std::string> rows;
+  for (int r = 0; r < console.height; ++r) {
+    std::string row;
+    for (int x = 0; x < console.width; ++x) {
+      const std::uint32_t word = console.pixels[x + console.width * r];
+      row += word == colour ? '#' : word == 0 ? '.' : '?';
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// ---------------------------------------------------------------------------
+// clearFrame, and which effects may touch the z-buffer
+
+TEST(FullFrame, ClearFrameBlanksEveryWordAndSetsFarDepth) {
+  HeadlessConsole console(320, 240, 0xDEADBEEF);
+  fillDepth(console, kDepthSentinel);
+  console.clearFrame();
+  int cleared = 0;
+  for (int i = 0; i < 320 * 240; ++i) {
+    ASSERT_EQ(console.pixels[i], 0u) << "word " << i;
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(console.zBuffer[i]), 0x47435000u) << "depth " << i;
+    ++cleared;
+  }
+  EXPECT_EQ(cleared, 76800);
+}
+
+TEST(FullFrame, OnlyClearFrameWritesTheDepthBuffer) {
+  HeadlessConsole console(320, 240, kBefore);
+  paintTitle(console);
+  fillDepth(console, kDepthSentinel);
+  resetShowState();
+  ScriptedClock clock(100000);  // startTime 0: the copper bars draw
+  ScriptedRandom draws({7, 3, 11});
+  console.drawCheckerboard(8, 128);
+  console.copyTitle();
+  console.jitterTitle();
+  drawCopperBars(console);
+  for (int i = 0; i < 320 * 240; ++i)
+    ASSERT_EQ(console.zBuffer[i], kDepthSentinel) << i;
+}
+
+// ---------------------------------------------------------------------------
+// drawCheckerboard
+
+TEST(Checkerboard, CornerCellsOfTheShowsBoard) {
+  HeadlessConsole console(320, 240, kBefore);
+  console.drawCheckerboard(8, 128);
+  for (int x = 0; x < 8; ++x) {
+    EXPECT_EQ(console.at(x, 0), 0u) << "top-left cell is black, column " << x;
+    EXPECT_EQ(console.at(x + 8, 0), 0x00808080u) << "its right neighbour, column " << x + 8;
+    EXPECT_EQ(console.at(x, 8), 0x00808080u) << "the cell below it, column " << x;
+    EXPECT_EQ(console.at(x, 239), 0x00808080u) << "bottom-left: 239 / 8 = 29 is odd";
+    EXPECT_EQ(console.at(312 + x, 0), 0x00808080u) << "top-right: 39 is odd";
+    EXPECT_EQ(console.at(312 + x, 239), 0u) << "bottom-right: 39 + 29 is even";
+  }
+  // Every word is repainted: nothing of the previous contents survives.
+  for (std::uint32_t word : snapshot(console))
+    ASSERT_TRUE(word == 0u || word == 0x00808080u);
+}
+
+TEST(Checkerboard, CellsThatDoNotDivideTheBufferAndNegativeSizes) {
+  // 7 × 5 with cells of 2 and 3: partial cells at the right and bottom edges.
+  HeadlessConsole console(7, 5, kBefore);
+  const std::vector<std::string> twos = {"..##..#", "..##..#", "##..##.", "##..##.", "..##..#"};
+  const std::vector<std::string> threes = {"...###.", "...###.", "...###.", "###...#", "###...#"};
+  console.drawCheckerboard(2, 255);
+  EXPECT_EQ(picture(console, 0x00FFFFFF), twos);
+  console.drawCheckerboard(-2, 255);
+  EXPECT_EQ(picture(console, 0x00FFFFFF), twos) << "a negative size draws its absolute value";
+  console.drawCheckerboard(3, 255);
+  EXPECT_EQ(picture(console, 0x00FFFFFF), threes);
+  console.drawCheckerboard(-3, 255);
+  EXPECT_EQ(picture(console, 0x00FFFFFF), threes);
+
+  HeadlessConsole show(320, 240, kBefore);
+  show.drawCheckerboard(8, 128);
+  const auto positive = snapshot(show);
+  show.drawCheckerboard(-8, 128);
+  EXPECT_EQ(snapshot(show), positive);
+}
+
+TEST(Checkerboard, OnePixelAndOversizedCells) {
+  HeadlessConsole console(320, 240, kBefore);
+  console.drawCheckerboard(1, 128);
+  EXPECT_EQ(console.at(0, 0), 0u);
+  EXPECT_EQ(console.at(1, 0), 0x00808080u);
+  EXPECT_EQ(console.at(0, 1), 0x00808080u);
+  EXPECT_EQ(console.at(1, 1), 0u);
+  EXPECT_EQ(console.at(319, 239), 0u);
+
+  for (int size : {321, 1000, INT_MAX, INT_MIN}) {
+    console.drawCheckerboard(1, 128);
+    console.drawCheckerboard(size, 128);
+    for (std::uint32_t word : snapshot(console))
+      ASSERT_EQ(word, 0u) << "cell size " << size;
+  }
+}
+
+TEST(Checkerboard, LevelIsTakenModulo256WithItsSignAndWraps) {
+  HeadlessConsole console(16, 16, kBefore);
+  struct Case {
+    int level;
+    std::uint32_t colour;
+  };
+  for (const Case c : {Case{128, 0x00808080u}, Case{255, 0x00FFFFFFu}, Case{300, 0x002C2C2Cu},
+                       Case{-1, 0xFFFEFEFFu}, Case{-256, 0u}, Case{512 + 3, 0x00030303u}}) {
+    console.drawCheckerboard(8, c.level);
+    EXPECT_EQ(console.at(8, 0), c.colour) << "level " << c.level;
+    EXPECT_EQ(console.at(0, 0), 0u) << "level " << c.level;
+  }
+  console.drawCheckerboard(8, 256);
+  for (std::uint32_t word : snapshot(console))
+    ASSERT_EQ(word, 0u) << "level 256 is all black";
+}
+
+// ---------------------------------------------------------------------------
+// copyTitle and jitterTitle
+
+TEST(TitleCopies, CopyTitleReproducesThePictureExactly) {
+  HeadlessConsole console(320, 240, kBefore);
+  paintTitle(console);
+  console.copyTitle();
+  for (int r = 0; r < 240; ++r) {
+    for (int x = 0; x < 320; ++x)
+      ASSERT_EQ(console.at(x, r), titleWord(r, x)) << x << "," << r;
+  }
+}
+
+TEST(TitleCopies, JitterWithNoSkipsEqualsCopyAndDrawsOncePerRow) {
+  HeadlessConsole console(320, 240, kBefore);
+  paintTitle(console);
+  console.copyTitle();
+  const auto copied = snapshot(console);
+  console.clearFrame();
+
+  // Draws that are multiples of 25 skip nothing.
+  std::vector<std::uint32_t> draws(240);
+  for (std::size_t i = 0; i < draws.size(); ++i)
+    draws[i] = static_cast<std::uint32_t>(25 * i);
+  ScriptedRandom random(draws);
+  console.jitterTitle();
+  EXPECT_EQ(random.drawsTaken(), 240u);
+  EXPECT_EQ(snapshot(console), copied);
+}
+
+TEST(TitleCopies, JitterRunsFollowEachOtherAndLeaveTheTailUntouched) {
+  // 10 × 4: row 0 skips 3, row 1 skips 27 % 25 = 2, row 2 skips 24 (>= width,
+  // so it contributes nothing), row 3 skips 1.
+  HeadlessConsole console(10, 4, kBefore);
+  paintTitle(console);
+  ScriptedRandom random({3, 27, 24, 1, 99});
+  console.jitterTitle();
+  EXPECT_EQ(random.drawsTaken(), 4u) << "exactly one draw per row";
+
+  std::vector<std::uint32_t> expected;
+  for (int x = 3; x < 10; ++x)
+    expected.push_back(titleWord(0, x));  // words 0..6
+  for (int x = 2; x < 10; ++x)
+    expected.push_back(titleWord(1, x));  // words 7..14
+  for (int x = 1; x < 10; ++x)
+    expected.push_back(titleWord(3, x));  // words 15..23
+  expected.resize(40, kBefore);           // 3 + 2 + 10 + 1 words never written
+  EXPECT_EQ(snapshot(console), expected);
+
+  // Title (row 0, column k0) lands at word 0; (row 1, column k1) at width - k0.
+  EXPECT_EQ(console.pixels[0], titleWord(0, 3));
+  EXPECT_EQ(console.pixels[10 - 3], titleWord(1, 2));
+}
+
+TEST(TitleCopies, JitterShearsTheShowsPictureLeftward) {
+  HeadlessConsole console(320, 240, kBefore);
+  paintTitle(console);
+  std::vector<std::uint32_t> draws(240, 0);
+  draws[0] = 5;   // row 0 skips 5
+  draws[1] = 20;  // row 1 skips 20
+  draws[2] = 49;  // row 2 skips 24
+  ScriptedRandom random(draws);
+  console.jitterTitle();
+  EXPECT_EQ(console.at(0, 0), titleWord(0, 5));
+  EXPECT_EQ(console.at(314, 0), titleWord(0, 319));
+  // Row 1's run starts 5 words early, in the end of memory row 0.
+  EXPECT_EQ(console.at(315, 0), titleWord(1, 20));
+  EXPECT_EQ(console.at(0, 1), titleWord(1, 25));
+  // Rows 2.. are shifted by 5 + 20 + 24 = 49 words.
+  EXPECT_EQ(console.at(0, 2), titleWord(2, 49));
+  EXPECT_EQ(console.at(320 - 49, 3), titleWord(4, 0));
+  // The last 49 words keep the old contents.
+  for (int x = 0; x < 320; ++x) {
+    EXPECT_EQ(console.at(x, 239), x < 320 - 49 ? titleWord(239, x + 49) : kBefore) << x;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// drawCopperBars
+
+class CopperBars : public ::testing::Test {
+ protected:
+  void SetUp() override { resetShowState(); }
+  void TearDown() override { resetShowState(); }
+
+  // Red 255, green o + 60n, blue 10n with the carry of green into red and the top byte.
+  static std::uint32_t barWord(int offset, int line) {
+    return 0x00FF0000u + static_cast<std::uint32_t>(offset + 60 * line) * 256u +
+           static_cast<std::uint32_t>(10 * line);
+  }
+
+  // The buffer after drawing bars with the given base lines over kBefore, bar by bar.
+  static std::vector<std::uint32_t> expectedBars(const std::vector<int>& bases) {
+    std::vector<std::uint32_t> words(320 * 240, kBefore);
+    for (int bar = 0; bar < 5; ++bar) {
+      for (int line = 0; line < 7; ++line) {
+        const int memoryRow = 239 - (bases[static_cast<std::size_t>(bar)] + line);
+        for (int x = 0; x < 320; ++x) {
+          words[static_cast<std::size_t>(x + 320 * memoryRow)] = barWord(10 * bar, line);
+        }
+      }
+    }
+    return words;
+  }
+
+  // Draws with `elapsedMs` on the clock since `start`.
+  static void draw(DemoConsole& console, std::uint32_t start, std::uint32_t elapsedMs) {
+    startTime = start;
+    ScriptedClock clock(start + elapsedMs);
+    drawCopperBars(console);
+    EXPECT_EQ(clock.readings(), 1u) << "one clock reading per call";
+  }
+};
+
+TEST_F(CopperBars, StartStrictlyAfter69500ElapsedEvenAcrossAClockWrap) {
+  HeadlessConsole console(320, 240, kBefore);
+  const auto untouched = snapshot(console);
+  for (std::uint32_t start : {0u, 1000u, 0xFFFFF000u}) {
+    draw(console, start, 69500);
+    EXPECT_EQ(snapshot(console), untouched) << "start " << start;
+    draw(console, start, 69501);
+    EXPECT_EQ(snapshot(console), expectedBars({199, 182, 138, 86, 49})) << "start " << start;
+    for (int i = 0; i < 320 * 240; ++i)
+      console.pixels[i] = kBefore;
+  }
+  // A clock reading behind startTime is a huge unsigned elapsed time: bars draw.
+  draw(console, 100000, 0xFFFFFFFFu);
+  EXPECT_NE(snapshot(console), untouched);
+}
+
+TEST_F(CopperBars, BaseLinesAtHighestAndLowestIntensity) {
+  struct Case {
+    float intensity;
+    int frameCounter;
+    std::vector<int> bases;
+  };
+  const std::vector<Case> cases = {
+      {1000.0f, 0, {199, 182, 138, 86, 49}},
+      {1.0f, 0, {199, 179, 136, 86, 50}},
+      // The frame counter advances the phase exactly as the bar offset does.
+      {1000.0f, 10, {182, 138, 86, 49, 41}},
+      {1.0f, 10, {179, 136, 86, 50, 43}},
+      // a = -23 here: the product a × inv, widened to double, gives 109.99999…
+      // and truncates to 109 (rounded to float it would be exactly 110).
+      {1000.0f, 163, {109, 160, 194, 196, 165}},
+  };
+  for (const Case& c : cases) {
+    HeadlessConsole console(320, 240, kBefore);
+    Intensity = c.intensity;
+    console.frameCounter = c.frameCounter;
+    draw(console, 0, 80000);
+    EXPECT_EQ(snapshot(console), expectedBars(c.bases))
+        << "Intensity " << c.intensity << ", frame " << c.frameCounter;
+  }
+}
+
+TEST_F(CopperBars, GreenCarriesIntoRedAndTheTopByte) {
+  HeadlessConsole console(320, 240, kBefore);
+  draw(console, 0, 80000);  // bar 0 at base 199 (memory row 40), bar 20 at 138 (row 101)
+  EXPECT_EQ(console.at(0, 40), 0x00FF0000u);
+  EXPECT_EQ(console.at(319, 40 - 4), 0x00FFF028u);
+  EXPECT_EQ(console.at(7, 40 - 5), 0x01002C32u);
+  EXPECT_EQ(console.at(100, 40 - 6), 0x0100683Cu);
+  EXPECT_EQ(console.at(0, 101 - 3), 0x00FFC81Eu) << "bar 20, line 3 still fits";
+  EXPECT_EQ(console.at(0, 101 - 4), 0x01000428u) << "bar 20, line 4 carries";
+}
+
+TEST_F(CopperBars, LaterBarsOverwriteEarlierOnes) {
+  // Frame 89: bar 0 at 194 and bar 10 at 195 overlap in six lines; only bar 0's
+  // lowest line survives, and bar 10's seven lines are complete.
+  HeadlessConsole console(320, 240, kBefore);
+  console.frameCounter = 89;
+  draw(console, 0, 80000);
+  EXPECT_EQ(snapshot(console), expectedBars({194, 195, 163, 113, 66}));
+  EXPECT_EQ(console.at(0, 239 - 194), barWord(0, 0));
+  EXPECT_EQ(console.at(0, 239 - 195), barWord(10, 0));
+  EXPECT_EQ(console.at(0, 239 - 201), barWord(10, 6));
+  EXPECT_EQ(console.at(0, 239 - 202), kBefore);
+}
+
+}  // namespace
+}  // namespace vornisk
