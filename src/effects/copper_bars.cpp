@@ -1,8 +1,57 @@
-// Placeholder until the copper bars land.
+// The copper bars: five red-to-yellow bars of seven lines that swing about the
+// screen's middle line with the frame counter. Their swing shrinks as Intensity
+// falls, and their position is quantised to steps of 1/s lines, so they glide
+// while Intensity is high and jump coarsely when it is low.
+#include <cmath>
+#include <cstdint>
+
+#include "clock/clock.h"
 #include "effects/effects.h"
+#include "shell/demo_console.h"
+#include "shell/show_state.h"
 
 namespace vornisk {
 
-void drawCopperBars(DemoConsole&) {}
+namespace {
+
+constexpr std::uint32_t kCopperStartMs = 69500;  // drawn only strictly after this
+constexpr int kBarCount = 5;
+constexpr int kBarOffsetStep = 10;
+constexpr int kBarLines = 7;
+constexpr int kLineLength = 320;                    // fixed, not the console's width
+constexpr double kPhaseStep = 0.06666666666666667;  // 1/15 radian per frame
+constexpr double kAmplitude = 80.0;
+constexpr double kCentreLine = 120.0;
+
+}  // namespace
+
+void drawCopperBars(DemoConsole& console) {
+  // Unsigned difference: correct across a wrap of the millisecond clock.
+  const std::uint32_t elapsedMs = timeGetTime() - startTime;
+  if (elapsedMs <= kCopperStartMs) return;
+
+  // Both kept as 32-bit floats: their rounding decides where the bars land.
+  const float s = static_cast<float>(static_cast<double>(Intensity) * 0.002 + 0.3);
+  const float inv = static_cast<float>(1.0 / static_cast<double>(s));
+
+  for (int bar = 0; bar < kBarCount; ++bar) {
+    const int offset = bar * kBarOffsetStep;
+    const double theta = static_cast<double>(offset + console.frameCounter) * kPhaseStep;
+    // Truncating the swing before scaling it back by inv is what quantises it.
+    const int swing = static_cast<int>(std::cos(theta) * static_cast<double>(s) * kAmplitude);
+    // The product is widened to double rather than rounded to float: at some
+    // swings a float product lands exactly on an integer and moves the bar a line.
+    const int base =
+        static_cast<int>(static_cast<double>(swing) * static_cast<double>(inv) + kCentreLine);
+    for (int line = 0; line < kBarLines; ++line) {
+      // Green passes 255 on the upper lines; putPixelRGB lets it carry into red
+      // and the top byte, which turns those lines dark blue-green.
+      const int green = offset + 60 * line;
+      const int blue = 10 * line;
+      for (int x = 0; x < kLineLength; ++x)
+        console.putPixelRGB(x, base + line, 255, green, blue);
+    }
+  }
+}
 
 }  // namespace vornisk
