@@ -1,8 +1,61 @@
-// Placeholder until the triangles land.
+// Eight outlined copies of one small triangle: all spin by the same angle about
+// their own centres, and the centres follow one Lissajous path, each copy three
+// frames further along it, so they form a chain in shades of green.
+#include <cmath>
+#include <cstdint>
+
 #include "effects/effects.h"
+#include "geometry/matrix.h"
+#include "geometry/vector.h"
+#include "shell/demo_console.h"
 
 namespace vornisk {
 
-void drawSpinningTriangles(DemoConsole&) {}
+namespace {
+
+// The chain's colours run from 0x00FE01 in steps of 10 while below 65105: eight copies.
+constexpr std::uint32_t kFirstColour = 65025;
+constexpr std::uint32_t kColourEnd = 65105;
+constexpr std::uint32_t kColourStep = 10;
+constexpr int kPhaseStep = 3;  // frames along the path between neighbouring copies
+
+void drawEdge(DemoConsole& console, const Vector& from, const Vector& to, std::uint32_t colour) {
+  // Pixel coordinates truncate toward zero.
+  console.drawLine(static_cast<int>(from.x), static_cast<int>(from.y), static_cast<int>(to.x),
+                   static_cast<int>(to.y), colour);
+}
+
+}  // namespace
+
+void drawSpinningTriangles(DemoConsole& console) {
+  // Real division: the turn is smooth, one revolution every 60π frames.
+  const double theta = static_cast<double>(console.frameCounter) / 30.0;
+  int phaseOffset = 0;
+  for (std::uint32_t colour = kFirstColour; colour < kColourEnd;
+       colour += kColourStep, phaseOffset += kPhaseStep) {
+    // The model, in pixels with y upward, made afresh for every copy.
+    const Vector v1(10.0, 5.0, 0.0);
+    const Vector v2(-20.0, -2.0, 0.0);
+    const Vector v3(0.0, -20.0, 0.0);
+    const Matrix rotation(RotateZ, theta);
+
+    // The phase is an integer sum, converted once. The angle factors are applied
+    // as written, p × 10 / 257 evaluated left to right ((p × 10) / 257), not as
+    // p × (10 / 257): the two differ in the last bit.
+    const double p = static_cast<double>(console.frameCounter + phaseOffset);
+    const double cx = 160.0 + 80.0 * std::cos(p * 10.0 / 257.0);
+    const double cy = 120.0 + 40.0 * std::sin(p * 5.0 / 86.0);
+    const Matrix move(Translate, cx, cy, 0.0);
+
+    // The rotation acts first, then the move to the centre.
+    const Matrix m = move.times(rotation);
+    const Vector a = m.transform(v1);
+    const Vector b = m.transform(v2);
+    const Vector c = m.transform(v3);
+    drawEdge(console, a, b, colour);
+    drawEdge(console, b, c, colour);
+    drawEdge(console, c, a, colour);
+  }
+}
 
 }  // namespace vornisk
