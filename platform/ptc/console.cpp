@@ -10,8 +10,8 @@ namespace ptc {
 Format::Format(int bits, std::uint32_t redMask, std::uint32_t greenMask, std::uint32_t blueMask,
                std::uint32_t alphaMask)
     : bits_(bits) {
-  if (bits != 32 || redMask != 0x00FF0000u || greenMask != 0x0000FF00u ||
-      blueMask != 0x000000FFu || alphaMask != 0) {
+  if (bits != 32 || redMask != 0x00FF0000u || greenMask != 0x0000FF00u || blueMask != 0x000000FFu ||
+      alphaMask != 0) {
     throw DynamicError("unsupported pixel format (only 32-bit 0x00RRGGBB is available)");
   }
 }
@@ -21,9 +21,13 @@ Area::Area(int left, int top, int right, int bottom)
 
 Console::Console() = default;
 
-Console::~Console() { close(); }
+Console::~Console() {
+  close();
+}
 
-void Console::setBackend(std::unique_ptr<Backend> backend) { backend_ = std::move(backend); }
+void Console::setBackend(std::unique_ptr<Backend> backend) {
+  backend_ = std::move(backend);
+}
 
 bool Console::option(const std::string& text) {
   if (text == "fullscreen output") {
@@ -53,7 +57,9 @@ void Console::update() {
   if (open_) backend_->present(frame_.data(), frameWidth_, frameHeight_);
 }
 
-bool Console::key() { return open_ && backend_->keyWaiting(); }
+bool Console::key() {
+  return open_ && backend_->keyWaiting();
+}
 
 void Console::close() {
   if (!open_) return;
@@ -72,7 +78,8 @@ void Console::receive(const std::uint32_t* pixels, const Area& source, int sourc
   for (int row = std::max(0, -destination.top()); row < height; ++row) {
     const int toRow = destination.top() + row;
     if (toRow >= frameHeight_) break;
-    const std::uint32_t* from = pixels + static_cast<std::size_t>(source.top() + row) * sourceWidth +
+    const std::uint32_t* from = pixels +
+                                static_cast<std::size_t>(source.top() + row) * sourceWidth +
                                 source.left() + firstColumn;
     std::uint32_t* to = frame_.data() + static_cast<std::size_t>(toRow) * frameWidth_ +
                         destination.left() + firstColumn;
@@ -85,7 +92,9 @@ Surface::Surface(int width, int height, const Format& /*format*/) : width_(width
   pixels_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0u);
 }
 
-void* Surface::lock() { return pixels_.data(); }
+void* Surface::lock() {
+  return pixels_.data();
+}
 
 void Surface::unlock() {}
 

@@ -25,6 +25,11 @@ int framesPerSecondSetting() {
   return static_cast<int>(value);
 }
 
+bool hasEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
 bool windowedSetting() {
   const char* text = std::getenv("PTC_WINDOWED");
   return text != nullptr && *text != '\0' && std::string(text) != "0";
@@ -50,6 +55,17 @@ class SdlBackend : public Backend {
   ~SdlBackend() override { close(); }
 
   void open(const char* title, int width, int height, bool fullscreen) override {
+    // Left to itself, SDL falls back to an invisible offscreen driver when no
+    // display can be reached, and the show would play to nobody. Unless the
+    // user names a driver, try only the outputs this session has: X11, Wayland,
+    // then the console's own KMS/DRM.
+    if (!hasEnvironment("SDL_VIDEODRIVER")) {
+      std::string drivers;
+      if (hasEnvironment("DISPLAY")) drivers += "x11,";
+      if (hasEnvironment("WAYLAND_DISPLAY")) drivers += "wayland,";
+      drivers += "kmsdrm";
+      SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
+    }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
       throw DynamicError(std::string("cannot open the display: ") + SDL_GetError());
     }
@@ -166,6 +182,8 @@ class SdlBackend : public Backend {
 
 }  // namespace
 
-std::unique_ptr<Backend> makeSdlBackend() { return std::make_unique<SdlBackend>(); }
+std::unique_ptr<Backend> makeSdlBackend() {
+  return std::make_unique<SdlBackend>();
+}
 
 }  // namespace ptc
