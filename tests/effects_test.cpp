@@ -3,8 +3,11 @@
 // green and blue channels each encode something different.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -345,6 +348,97 @@ TEST_F(CopperBars, LaterBarsOverwriteEarlierOnes) {
   EXPECT_EQ(console.at(0, 239 - 195), barWord(10, 0));
   EXPECT_EQ(console.at(0, 239 - 201), barWord(10, 6));
   EXPECT_EQ(console.at(0, 239 - 202), kBefore);
+}
+
+// ---------------------------------------------------------------------------
+// drawSpinningTriangles
+
+// A copy's corners from the closed form x' = x cos θ − y sin θ + cx,
+// y' = x sin θ + y cos θ + cy, without matrices.
+struct Corner {
+  int x, y;
+  bool operator==(const Corner&) const = default;
+};
+
+std::array<Corner, 3> modelCorners(int frameCounter, int copy) {
+  const double theta = frameCounter / 30.0;
+  const double c = std::cos(theta);
+  const double s = std::sin(theta);
+  const double p = frameCounter + 3 * copy;
+  const double cx = 160.0 + 80.0 * std::cos(p * 10.0 / 257.0);
+  const double cy = 120.0 + 40.0 * std::sin(p * 5.0 / 86.0);
+  auto corner = [&](double x, double y) {
+    return Corner{static_cast<int>(x * c - y * s + cx), static_cast<int>(x * s + y * c + cy)};
+  };
+  return {corner(10, 5), corner(-20, -2), corner(0, -20)};
+}
+
+std::uint32_t copyColour(int copy) {
+  return 65025u + 10u * static_cast<std::uint32_t>(copy);
+}
+
+// The chain drawn edge by edge from the closed form, copy 0 first.
+std::vector<std::uint32_t> modelTriangles(int frameCounter) {
+  HeadlessConsole model(320, 240, kBefore);
+  for (int copy = 0; copy < 8; ++copy) {
+    const auto v = modelCorners(frameCounter, copy);
+    for (int edge = 0; edge < 3; ++edge) {
+      const Corner& a = v[static_cast<std::size_t>(edge)];
+      const Corner& b = v[static_cast<std::size_t>((edge + 1) % 3)];
+      model.drawLine(a.x, a.y, b.x, b.y, copyColour(copy));
+    }
+  }
+  return snapshot(model);
+}
+
+TEST(SpinningTriangles, FirstFrameStartsAtTheRightOfThePath) {
+  // Copy 0 at frame 0: no turn, centre (240, 120).
+  const std::array<Corner, 3> expected = {Corner{250, 125}, Corner{220, 118}, Corner{240, 100}};
+  EXPECT_EQ(modelCorners(0, 0), expected);
+
+  HeadlessConsole console(320, 240, kBefore);
+  drawSpinningTriangles(console);
+  EXPECT_EQ(snapshot(console), modelTriangles(0));
+  // The last copy is drawn last, so its corners keep its colour: (p = 21).
+  for (const Corner& corner : modelCorners(0, 7)) {
+    EXPECT_EQ(console.at(corner.x, 239 - corner.y), 0x00FE47u) << corner.x << "," << corner.y;
+  }
+}
+
+TEST(SpinningTriangles, TurnAndDriftMatchTheClosedFormAtManyFrames) {
+  for (int frame : {1, 29, 30, 47, 94, 141, 188, 500, 4171, 123457}) {
+    HeadlessConsole console(320, 240, kBefore);
+    console.frameCounter = frame;
+    drawSpinningTriangles(console);
+    EXPECT_EQ(snapshot(console), modelTriangles(frame)) << "frame " << frame;
+  }
+}
+
+TEST(SpinningTriangles, OnlyTheChainsGreensAndNeverClipped) {
+  for (int frame = 0; frame < 400; frame += 7) {
+    HeadlessConsole console(320, 240, 0);
+    console.frameCounter = frame;
+    drawSpinningTriangles(console);
+    std::vector<std::uint32_t> colours;
+    for (int r = 0; r < 240; ++r) {
+      for (int x = 0; x < 320; ++x) {
+        const std::uint32_t word = console.at(x, r);
+        if (word == 0) continue;
+        const int y = 239 - r;
+        ASSERT_TRUE(x >= 59 && x <= 260 && y >= 59 && y <= 180)
+            << "frame " << frame << " pixel " << x << "," << y;
+        colours.push_back(word);
+      }
+    }
+    std::sort(colours.begin(), colours.end());
+    colours.erase(std::unique(colours.begin(), colours.end()), colours.end());
+    // The last copy is drawn last, so its colour always shows and 65105 never
+    // does; a middle copy can be wholly drawn over by its neighbours.
+    EXPECT_EQ(colours.back(), 0x00FE47u) << "frame " << frame;
+    EXPECT_GE(colours.front(), 0x00FE01u) << "frame " << frame;
+    for (std::uint32_t colour : colours)
+      EXPECT_EQ((colour - 65025u) % 10u, 0u) << colour;
+  }
 }
 
 }  // namespace
