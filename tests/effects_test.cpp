@@ -224,29 +224,6 @@ TEST(TitleCopies, JitterRunsFollowEachOtherAndLeaveTheTailUntouched) {
   EXPECT_EQ(console.pixels[10 - 3], titleWord(1, 2));
 }
 
-TEST(TitleCopies, JitterShearsTheShowsPictureLeftward) {
-  HeadlessConsole console(320, 240, kBefore);
-  paintTitle(console);
-  std::vector<std::uint32_t> draws(240, 0);
-  draws[0] = 5;   // row 0 skips 5
-  draws[1] = 20;  // row 1 skips 20
-  draws[2] = 49;  // row 2 skips 24
-  ScriptedRandom random(draws);
-  console.jitterTitle();
-  EXPECT_EQ(console.at(0, 0), titleWord(0, 5));
-  EXPECT_EQ(console.at(314, 0), titleWord(0, 319));
-  // Row 1's run starts 5 words early, in the end of memory row 0.
-  EXPECT_EQ(console.at(315, 0), titleWord(1, 20));
-  EXPECT_EQ(console.at(0, 1), titleWord(1, 25));
-  // Rows 2.. are shifted by 5 + 20 + 24 = 49 words.
-  EXPECT_EQ(console.at(0, 2), titleWord(2, 49));
-  EXPECT_EQ(console.at(320 - 49, 3), titleWord(4, 0));
-  // The last 49 words keep the old contents.
-  for (int x = 0; x < 320; ++x) {
-    EXPECT_EQ(console.at(x, 239), x < 320 - 49 ? titleWord(239, x + 49) : kBefore) << x;
-  }
-}
-
 // ---------------------------------------------------------------------------
 // drawCopperBars
 
