@@ -289,9 +289,9 @@ TEST_F(CopperBars, BaseLinesAtHighestAndLowestIntensity) {
       // The frame counter advances the phase exactly as the bar offset does.
       {1000.0f, 10, {182, 138, 86, 49, 41}},
       {1.0f, 10, {179, 136, 86, 50, 43}},
-      // a = -23 here: the product a × inv, widened to double, gives 109.99999…
-      // and truncates to 109 (rounded to float it would be exactly 110).
-      {1000.0f, 163, {109, 160, 194, 196, 165}},
+      // a = -23 here: the product a × inv, formed in single precision, rounds to
+      // exactly -10 and gives 110 (widened to double it would be 109.99999… and 109).
+      {1000.0f, 163, {110, 160, 194, 196, 165}},
   };
   for (const Case& c : cases) {
     HeadlessConsole console(320, 240, kBefore);

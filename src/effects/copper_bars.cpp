@@ -39,10 +39,11 @@ void drawCopperBars(DemoConsole& console) {
     const double theta = static_cast<double>(offset + console.frameCounter) * kPhaseStep;
     // Truncating the swing before scaling it back by inv is what quantises it.
     const int swing = static_cast<int>(std::cos(theta) * static_cast<double>(s) * kAmplitude);
-    // The product is widened to double rather than rounded to float: at some
-    // swings a float product lands exactly on an integer and moves the bar a line.
-    const int base =
-        static_cast<int>(static_cast<double>(swing) * static_cast<double>(inv) + kCentreLine);
+    // The swing times inv is an int times a float, so it is formed in single
+    // precision (as C++ does) and only then widened for the centre line; at some
+    // swings that rounding lands exactly on an integer and moves the bar a line.
+    const float scaledSwing = static_cast<float>(swing) * inv;
+    const int base = static_cast<int>(static_cast<double>(scaledSwing) + kCentreLine);
     for (int line = 0; line < kBarLines; ++line) {
       // Green passes 255 on the upper lines; putPixelRGB lets it carry into red
       // and the top byte, which turns those lines dark blue-green.
