@@ -56,7 +56,7 @@ struct ToolRun {
 
 std::string toolPath() {
   const char* bin = std::getenv("VORNISK_BIN");
-  return std::string(bin != nullptr ? bin : "bin") + "/vornisk-capture";
+  return std::string(bin != nullptr ? bin : VORNISK_DEFAULT_BIN) + "/vornisk-capture";
 }
 
 std::string readText(const std::string& path) {
