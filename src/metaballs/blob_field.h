@@ -48,4 +48,8 @@ class BlobField {
   double crossZ[kSize][kSize][kSize];
 };
 
+// The show's six balls on their paths at frame `frameCounter`, added in order
+// (every centre stays within 4..12 on each axis).
+void addShowBalls(BlobField& field, int frameCounter);
+
 }  // namespace vornisk
