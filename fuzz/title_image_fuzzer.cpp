@@ -1,0 +1,114 @@
+// Fuzzes the title picture loader: any bytes, as a file, go to
+// DemoConsole::loadTitleImage on a headless 320 × 240 console.
+//
+// What must hold: the loader either returns or throws ptc::DynamicError, and
+// nothing else escapes. A file shorter than its 18-byte header, or one whose
+// picture has more words than the title surface, is refused; a refused file
+// leaves the title surface as it was. A loaded file writes exactly the words a
+// plain model of the format gives (bottom row first, blue-green-red, a short
+// file finishing black) and no others.
+//
+// The bytes reach the loader through a memory file (memfd) opened by its
+// /proc/self/fd path, so the fuzzer touches no disk.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "ptc/headless.h"
+#include "shell/demo_console.h"
+
+namespace {
+
+constexpr std::size_t kHeaderBytes = 18;
+
+[[noreturn]] void fail(const char* what, std::size_t index = 0) {
+  std::fprintf(stderr, "loadTitleImage: %s (word %zu)\n", what, index);
+  std::abort();
+}
+
+// A word that loading can never produce (its top byte is not 0) and that
+// differs from word to word, so a moved or stray store shows.
+std::uint32_t sentinel(std::size_t index) {
+  return 0xA5000000u | static_cast<std::uint32_t>(index & 0xFFFFFF);
+}
+
+struct Harness {
+  vornisk::DemoConsole console;
+  int fd = -1;
+  std::string path;
+
+  Harness() {
+    console.setBackend(std::make_unique<ptc::HeadlessBackend>());
+    console.open("title fuzzer", 320, 240, false);
+    fd = memfd_create("title._vq", 0);
+    if (fd < 0) fail("cannot make a memory file");
+    path = "/proc/self/fd/" + std::to_string(fd);
+  }
+
+  void writeFile(const std::uint8_t* data, std::size_t size) {
+    if (ftruncate(fd, 0) != 0) fail("cannot empty the memory file");
+    std::size_t done = 0;
+    while (done < size) {
+      const ssize_t wrote = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+      if (wrote <= 0) fail("cannot fill the memory file");
+      done += static_cast<std::size_t>(wrote);
+    }
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static Harness harness;
+  vornisk::DemoConsole& console = harness.console;
+  auto* const surface = static_cast<std::uint32_t*>(console.titleSurface->lock());
+  const std::size_t surfaceWords = static_cast<std::size_t>(console.titleSurface->width()) *
+                                   static_cast<std::size_t>(console.titleSurface->height());
+  for (std::size_t i = 0; i < surfaceWords; ++i)
+    surface[i] = sentinel(i);
+  console.titleSurface->unlock();
+
+  harness.writeFile(data, size);
+  bool refused = false;
+  try {
+    console.loadTitleImage(harness.path.c_str());
+  } catch (const ptc::DynamicError&) {
+    refused = true;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "loadTitleImage threw something else: %s\n", error.what());
+    std::abort();
+  }
+
+  std::size_t width = 0;
+  std::size_t height = 0;
+  if (size >= kHeaderBytes) {
+    width = data[12] + 256u * data[13];
+    height = data[14] + 256u * data[15];
+  }
+  const bool acceptable = size >= kHeaderBytes && width * height <= surfaceWords;
+  if (refused != !acceptable) fail(refused ? "refused an acceptable file" : "accepted a bad file");
+
+  const std::size_t pictureWords = refused ? 0 : width * height;
+  for (std::size_t i = 0; i < surfaceWords; ++i) {
+    std::uint32_t expected = sentinel(i);
+    if (i < pictureWords) {
+      // Memory row r holds stored row height − 1 − r.
+      const std::size_t storedRow = height - 1 - i / width;
+      const std::size_t pixel = storedRow * width + i % width;
+      expected = 0;
+      for (std::size_t byte = 0; byte < 3; ++byte) {
+        const std::size_t at = kHeaderBytes + 3 * pixel + byte;
+        if (at < size) expected |= static_cast<std::uint32_t>(data[at]) << (8 * byte);
+      }
+    }
+    if (surface[i] != expected) fail("title surface differs from the model", i);
+  }
+  return 0;
+}
