@@ -1,8 +1,11 @@
+// The capture run: options, early checks of the outputs, then the show itself
+// (runShow) on the virtual clock with every presented frame sent to the outputs.
 #include "capture/capture.h"
 
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <climits>

@@ -1,3 +1,4 @@
+// PNG encoding with zlib: signature, IHDR, one IDAT of filter-0 rows, IEND.
 #include "capture/png_writer.h"
 
 #include <zlib.h>

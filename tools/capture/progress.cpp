@@ -1,3 +1,4 @@
+// The progress bar and its plain-line form for logs.
 #include "capture/progress.h"
 
 namespace capture {

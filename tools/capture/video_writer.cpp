@@ -1,3 +1,4 @@
+// The ffmpeg encoder as a child process fed through a pipe.
 #include "capture/video_writer.h"
 
 #include <fcntl.h>
