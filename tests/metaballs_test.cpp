@@ -7,16 +7,39 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <map>
 #include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
 #include "metaballs/blob_field.h"
 #include "metaballs/pixel_coordinate.h"
+#include "shell/random.h"
 #include "shell/show_state.h"
 #include "support/test_support.h"
+
+// Counts heap allocations while `countingAllocations` is set: the per-frame path
+// must make none.
+namespace {
+bool countingAllocations = false;
+long allocationsCounted = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (countingAllocations) ++allocationsCounted;
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+// Not inlined: GCC would otherwise see free() on memory from new and warn.
+[[gnu::noinline]] void operator delete(void* block) noexcept {
+  std::free(block);
+}
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept {
+  std::free(block);
+}
 
 namespace vornisk {
 namespace {
@@ -666,6 +689,21 @@ TEST_F(Metaballs, StretchBehindTheEyeFollowsTheSameProjection) {
   HeadlessConsole plain;
   modelRender(plain, *reference, false, {});
   EXPECT_GT(differingPixels(plain, expected), 50);
+}
+
+TEST_F(Metaballs, RebuildAndRenderAllocateNothing) {
+  HeadlessConsole console;
+  Intensity = 1.0f;  // every disturbance at its most frequent
+  seedRandom(99);
+  for (int frame = 0; frame < 20; ++frame) {
+    console.frameCounter = frame;
+    countingAllocations = true;
+    field().reset();
+    addShowBalls(field(), frame * 37);
+    field().render(console, 0.1, frame);
+    countingAllocations = false;
+  }
+  EXPECT_EQ(allocationsCounted, 0);
 }
 
 TEST_F(Metaballs, SpikeWitnessPixels) {
