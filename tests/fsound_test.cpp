@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -16,11 +17,14 @@
 
 namespace {
 
+// The fixtures beside this source file (or under $VORNISK_SOURCE/tests/data).
 std::vector<char> readFixture(const std::string& name) {
   const char* source = std::getenv("VORNISK_SOURCE");
-  const std::string path = std::string(source != nullptr ? source : ".") + "/tests/data/" + name;
-  std::ifstream file(path, std::ios::binary);
-  EXPECT_TRUE(file.good()) << "missing fixture " << path;
+  const std::filesystem::path folder = source != nullptr
+                                           ? std::filesystem::path(source) / "tests" / "data"
+                                           : std::filesystem::path(__FILE__).parent_path() / "data";
+  std::ifstream file(folder / name, std::ios::binary);
+  EXPECT_TRUE(file.good()) << "missing fixture " << (folder / name);
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
@@ -66,7 +70,11 @@ FSOUND_STREAM* openImage(const std::vector<char>& image) {
 
 class SoundLayer : public ::testing::Test {
  protected:
-  void SetUp() override { endCalls = 0; }
+  void SetUp() override {
+    // Never a real sound card, whatever the environment says.
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    endCalls = 0;
+  }
   void TearDown() override {
     FSOUND_Close();
     fsound::setOutputEnabled(true);

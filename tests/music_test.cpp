@@ -17,11 +17,14 @@
 namespace vornisk {
 namespace {
 
+// The fixtures beside this source file (or under $VORNISK_SOURCE/tests/data).
 std::vector<unsigned char> readFixture(const std::string& name) {
   const char* source = std::getenv("VORNISK_SOURCE");
-  const std::string path = std::string(source != nullptr ? source : ".") + "/tests/data/" + name;
-  std::ifstream file(path, std::ios::binary);
-  EXPECT_TRUE(file.good()) << "missing fixture " << path;
+  const std::filesystem::path folder = source != nullptr
+                                           ? std::filesystem::path(source) / "tests" / "data"
+                                           : std::filesystem::path(__FILE__).parent_path() / "data";
+  std::ifstream file(folder / name, std::ios::binary);
+  EXPECT_TRUE(file.good()) << "missing fixture " << (folder / name);
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
@@ -44,7 +47,11 @@ class AudioDriver {
 
 class Music : public ::testing::Test {
  protected:
-  void SetUp() override { directory_ = testing::makeTempDirectory(); }
+  void SetUp() override {
+    // Never a real sound card, whatever the environment says.
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    directory_ = testing::makeTempDirectory();
+  }
   void TearDown() override {
     stopMusic();
     fsound::testing::setReportedVersion(3.33f);
