@@ -116,7 +116,7 @@ struct Kick {
   void hit(double velocity) {
     amplitude = velocity;
     pitch = 1.0;
-    click = velocity * 0.5;
+    click = velocity * 0.3;
     body.phase = 0.0;
   }
   double next(Noise& noise) {
