@@ -82,9 +82,14 @@ class SdlBackend : public Backend {
     int windowWidth = width * kWindowedScale;
     int windowHeight = height * kWindowedScale;
     if (fullscreen) {
-      flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
-      windowWidth = width;
-      windowHeight = height;
+      // Desktop-sized from the start, so the picture fills the screen even
+      // where no window manager honours the full-screen request.
+      flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+      SDL_DisplayMode desktop;
+      if (SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w > 0 && desktop.h > 0) {
+        windowWidth = desktop.w;
+        windowHeight = desktop.h;
+      }
     } else {
       flags |= SDL_WINDOW_RESIZABLE;
     }
