@@ -19,7 +19,9 @@ namespace vornisk {
 namespace {
 
 // Unsigned 32-bit difference: a clock that wraps during the show changes nothing.
-std::uint32_t elapsedMs() { return timeGetTime() - startTime; }
+std::uint32_t elapsedMs() {
+  return timeGetTime() - startTime;
+}
 
 // Intensity products are formed in double precision and truncated toward zero.
 std::uint32_t intensityModulus(double factor) {
@@ -55,12 +57,18 @@ void drawGlitchPhase(DemoConsole& console) {
   drawCopperBars(console);
 }
 
-void drawFrame(DemoConsole& console, BlobField& field, bool& secondTitleLoaded,
-               const std::string& secondTitlePath) {
+std::string dataPath(const std::string& directory, const char* name) {
+  if (directory.empty()) return name;
+  return directory.back() == '/' ? directory + name : directory + '/' + name;
+}
+
+}  // namespace
+
+void drawShowFrame(DemoConsole& console, BlobField& field, FrameLoopState& state) {
   console.lock();
-  if (!secondTitleLoaded && elapsedMs() > 153500) {
-    secondTitleLoaded = true;
-    loadTitle(console, secondTitlePath);
+  if (!state.secondTitleLoaded && elapsedMs() > 153500) {
+    state.secondTitleLoaded = true;
+    loadTitle(console, state.secondTitlePath);
   }
   if (elapsedMs() < 23200) {
     console.clearFrame();
@@ -78,17 +86,11 @@ void drawFrame(DemoConsole& console, BlobField& field, bool& secondTitleLoaded,
   console.present();
 }
 
-std::string dataPath(const std::string& directory, const char* name) {
-  if (directory.empty()) return name;
-  return directory.back() == '/' ? directory + name : directory + '/' + name;
-}
-
-}  // namespace
-
 int runShow(const ShowSetup& setup) {
   // Paths are made before the loop: the frame path allocates nothing.
   const std::string titlePath = dataPath(setup.dataDirectory, "title._vq");
-  const std::string secondTitlePath = dataPath(setup.dataDirectory, "title2._vq");
+  FrameLoopState loop;
+  loop.secondTitlePath = dataPath(setup.dataDirectory, "title2._vq");
   const std::string musicPath = dataPath(setup.dataDirectory, "music._vq");
 
   resetShowState();
@@ -102,11 +104,10 @@ int runShow(const ShowSetup& setup) {
     console.open("Vornisk", 320, 240, true);
     loadTitle(console, titlePath);
     startMusic(musicPath.c_str());
-    bool secondTitleLoaded = false;
     startTime = timeGetTime();
     if (!console.keyPressed()) {
       while (elapsedMs() < kShowLengthMs) {
-        drawFrame(console, *field, secondTitleLoaded, secondTitlePath);
+        drawShowFrame(console, *field, loop);
         if (console.keyPressed()) break;
       }
     }

@@ -12,6 +12,9 @@
 
 namespace vornisk {
 
+class BlobField;
+class DemoConsole;
+
 struct ShowSetup {
   // Folder with "title._vq", "title2._vq" and "music._vq"; empty for the working directory.
   std::string dataDirectory;
@@ -23,6 +26,16 @@ struct ShowSetup {
 // up or a key), 1 after a toolkit error (reported as one line on standard error,
 // with the music stopped and the console closed).
 int runShow(const ShowSetup& setup);
+
+// What the loop carries from frame to frame besides the process-wide values.
+struct FrameLoopState {
+  bool secondTitleLoaded = false;
+  std::string secondTitlePath;  // loaded once the show is past 153.5 s
+};
+
+// Locks, draws and presents one frame at the clock's current reading; the body
+// of runShow's loop, open to benchmarks.
+void drawShowFrame(DemoConsole& console, BlobField& field, FrameLoopState& state);
 
 // One show time, used by tests and the capture tool.
 inline constexpr unsigned kShowLengthMs = 174000;

@@ -1,0 +1,67 @@
+// Speed of one whole frame of the show (background, triangles or bars, field
+// and render, present to a windowless console) at moments of the timeline.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "clock/clock.h"
+#include "metaballs/blob_field.h"
+#include "ptc/headless.h"
+#include "shell/demo_console.h"
+#include "shell/random.h"
+#include "shell/show.h"
+#include "shell/show_state.h"
+
+namespace vornisk {
+namespace {
+
+constexpr std::uint32_t kStartReading = 5000;
+
+std::uint32_t fixedReading(void* context) {
+  return *static_cast<std::uint32_t*>(context);
+}
+
+// Frames at elapsed time state.range(0) ms, with Intensity at state.range(1) / 1000.
+void BM_ShowFrame(benchmark::State& state) {
+  resetShowState();
+  std::uint32_t reading = kStartReading + static_cast<std::uint32_t>(state.range(0));
+  timing::ScopedTimeSource clock(&fixedReading, &reading);
+  startTime = kStartReading;
+  seedRandom(2024);
+
+  DemoConsole console;
+  console.setBackend(std::make_unique<ptc::HeadlessBackend>());
+  console.open("bench", 320, 240, false);
+  // An asymmetric title so that copies and shears move real data.
+  auto* title = static_cast<std::uint32_t*>(console.titleSurface->lock());
+  for (int i = 0; i < console.width * console.height; ++i) {
+    title[i] = static_cast<std::uint32_t>(i * 2654435761u) & 0x00FFFFFFu;
+  }
+  auto field = std::make_unique<BlobField>();
+  FrameLoopState loop;
+  loop.secondTitleLoaded = true;  // the title surface already holds a picture
+
+  const float intensity = static_cast<float>(state.range(1)) / 1000.0f;
+  for (auto _ : state) {
+    // Frame counters that are multiples of 10 would age Intensity.
+    if (console.frameCounter % 10 == 0) ++console.frameCounter;
+    Intensity = intensity;
+    drawShowFrame(console, *field, loop);
+  }
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  console.close();
+  resetShowState();
+}
+// Opening (black), triangles in the glitch phase, bars in the glitch phase at
+// the floor Intensity, and the closing picture.
+BENCHMARK(BM_ShowFrame)
+    ->ArgNames({"elapsedMs", "intensityMilli"})
+    ->Args({10000, 1000000})
+    ->Args({50000, 1000000})
+    ->Args({100000, 1000})
+    ->Args({160000, 1000});
+
+}  // namespace
+}  // namespace vornisk
