@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry/trig.h"
 #include "effects/effects.h"
 #include "shell/show_state.h"
 #include "support/test_support.h"
@@ -339,11 +340,11 @@ struct Corner {
 
 std::array<Corner, 3> modelCorners(int frameCounter, int copy) {
   const double theta = frameCounter / 30.0;
-  const double c = std::cos(theta);
-  const double s = std::sin(theta);
+  const double c = portableCos(theta);
+  const double s = portableSin(theta);
   const double p = frameCounter + 3 * copy;
-  const double cx = 160.0 + 80.0 * std::cos(p * 10.0 / 257.0);
-  const double cy = 120.0 + 40.0 * std::sin(p * 5.0 / 86.0);
+  const double cx = 160.0 + 80.0 * portableCos(p * 10.0 / 257.0);
+  const double cy = 120.0 + 40.0 * portableSin(p * 5.0 / 86.0);
   auto corner = [&](double x, double y) {
     return Corner{static_cast<int>(x * c - y * s + cx), static_cast<int>(x * s + y * c + cy)};
   };

@@ -7,6 +7,7 @@
 
 #include "clock/clock.h"
 #include "effects/effects.h"
+#include "geometry/trig.h"
 #include "shell/demo_console.h"
 #include "shell/show_state.h"
 
@@ -38,7 +39,7 @@ void drawCopperBars(DemoConsole& console) {
     const int offset = bar * kBarOffsetStep;
     const double theta = static_cast<double>(offset + console.frameCounter) * kPhaseStep;
     // Truncating the swing before scaling it back by inv is what quantises it.
-    const int swing = static_cast<int>(std::cos(theta) * static_cast<double>(s) * kAmplitude);
+    const int swing = static_cast<int>(portableCos(theta) * static_cast<double>(s) * kAmplitude);
     // The swing times inv is an int times a float, so it is formed in single
     // precision (as C++ does) and only then widened for the centre line; at some
     // swings that rounding lands exactly on an integer and moves the bar a line.

@@ -6,6 +6,7 @@
 
 #include "effects/effects.h"
 #include "geometry/matrix.h"
+#include "geometry/trig.h"
 #include "geometry/vector.h"
 #include "shell/demo_console.h"
 
@@ -43,8 +44,8 @@ void drawSpinningTriangles(DemoConsole& console) {
     // as written, p × 10 / 257 evaluated left to right ((p × 10) / 257), not as
     // p × (10 / 257): the two differ in the last bit.
     const double p = static_cast<double>(console.frameCounter + phaseOffset);
-    const double cx = 160.0 + 80.0 * std::cos(p * 10.0 / 257.0);
-    const double cy = 120.0 + 40.0 * std::sin(p * 5.0 / 86.0);
+    const double cx = 160.0 + 80.0 * portableCos(p * 10.0 / 257.0);
+    const double cy = 120.0 + 40.0 * portableSin(p * 5.0 / 86.0);
     const Matrix move(Translate, cx, cy, 0.0);
 
     // The rotation acts first, then the move to the centre.

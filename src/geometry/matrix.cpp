@@ -1,6 +1,7 @@
 // Matrix: the typed constructors, M·v and the product. Every sum starts from 0.0
 // and adds its terms in index order, so results are the same on every build.
 #include "geometry/matrix.h"
+#include "geometry/trig.h"
 
 #include <cmath>
 #include <cstdio>
@@ -29,8 +30,8 @@ Matrix::Matrix(int kind, double p) : Matrix(identity()) {
     case Identity:
       break;
     case RotateX: {
-      const double c = std::cos(p);
-      const double s = std::sin(p);
+      const double c = portableCos(p);
+      const double s = portableSin(p);
       m[1][1] = c;
       m[1][2] = -s;
       m[2][1] = s;
@@ -38,8 +39,8 @@ Matrix::Matrix(int kind, double p) : Matrix(identity()) {
       break;
     }
     case RotateY: {
-      const double c = std::cos(p);
-      const double s = std::sin(p);
+      const double c = portableCos(p);
+      const double s = portableSin(p);
       m[0][0] = c;
       m[0][2] = s;
       m[2][0] = -s;
@@ -47,8 +48,8 @@ Matrix::Matrix(int kind, double p) : Matrix(identity()) {
       break;
     }
     case RotateZ: {
-      const double c = std::cos(p);
-      const double s = std::sin(p);
+      const double c = portableCos(p);
+      const double s = portableSin(p);
       m[0][0] = c;
       m[0][1] = -s;
       m[1][0] = s;

@@ -2,6 +2,7 @@
 // trigonometric terms of the frame counter, so the centres stay within 4..12.
 #include <cmath>
 
+#include "geometry/trig.h"
 #include "metaballs/blob_field.h"
 
 namespace vornisk {
@@ -9,8 +10,8 @@ namespace vornisk {
 void addShowBalls(BlobField& field, int frameCounter) {
   const double n = frameCounter;
   auto coordinate = [](double a, double b) { return 8.0 + 2.0 * (a + b); };
-  using std::cos;
-  using std::sin;
+  const auto cos = portableCos;
+  const auto sin = portableSin;
   field.addBall(coordinate(cos(n / 56), sin(n / 31)), coordinate(cos(n / 47), sin(n / 42)),
                 coordinate(sin(n / 53), cos(n / 38)), 5, 2);
   field.addBall(coordinate(cos(n / 56), sin(n / 41)), coordinate(cos(n / 57), sin(n / 42)),

@@ -1,0 +1,23 @@
+// Sine and cosine that give the same bits on every x86-64 machine.
+//
+// glibc chooses its double sin and cos when it loads, by processor features
+// (an FMA variant or a plain SSE2 one), and the variants disagree in the last
+// bit for about one argument in a thousand; through the ball paths or the
+// copper bars such a bit can move a pixel. The extended-precision sinl and cosl
+// have one implementation everywhere, built only from IEEE-exact x87
+// operations, and rounded to double they are correctly rounded but for rare
+// ties. They cost a few hundred nanoseconds per frame in all.
+#pragma once
+
+#include <cmath>
+
+namespace vornisk {
+
+inline double portableSin(double x) {
+  return static_cast<double>(sinl(static_cast<long double>(x)));
+}
+inline double portableCos(double x) {
+  return static_cast<double>(cosl(static_cast<long double>(x)));
+}
+
+}  // namespace vornisk
