@@ -1,9 +1,9 @@
 // The real programs against bad files, missing devices and every way out.
-// Each case starts `vornisk` or `vornisk-capture` (from VORNISK_BIN) as a child
-// process in a folder of its own and checks what a user would see: the exit
-// status, the lines on standard output and standard error, the time it took,
-// and that no file was written. A child that hangs is killed after 30 s and the
-// case fails; nothing here can block the suite.
+// Each case starts `vornisk` or `vornisk-capture` from the build's bin folder
+// as a child process in a folder of its own and checks what a user would see:
+// the exit status, the lines on standard output and standard error, the time
+// it took, and that no file was written. A child that hangs is killed after
+// 30 s and the case fails; nothing here can block the suite.
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -52,12 +52,12 @@ constexpr auto kShowRunsFor = std::chrono::milliseconds(1500);
 
 std::string binDirectory() {
   const char* bin = std::getenv("VORNISK_BIN");
-  return bin != nullptr ? bin : "";
+  return bin != nullptr ? bin : VORNISK_DEFAULT_BIN;
 }
 
 std::string sourceDirectory() {
   const char* source = std::getenv("VORNISK_SOURCE");
-  return source != nullptr ? source : "";
+  return source != nullptr ? source : VORNISK_DEFAULT_SOURCE;
 }
 
 // How the child's working directory is spoiled before the program starts.
@@ -412,8 +412,9 @@ class BadInput : public ::testing::Test {
   void SetUp() override {
     if (binDirectory().empty() || !fs::exists(binDirectory() + "/vornisk") ||
         !fs::exists(binDirectory() + "/vornisk-capture")) {
-      GTEST_FAIL() << "VORNISK_BIN must name the build's bin folder with vornisk and "
-                      "vornisk-capture (it is set by CTest)";
+      GTEST_FAIL() << binDirectory()
+                   << " lacks vornisk or vornisk-capture (VORNISK_BIN "
+                      "names another bin folder)";
     }
   }
   void TearDown() override {
