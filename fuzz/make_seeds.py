@@ -78,6 +78,11 @@ def wav(samples, rate=8000):
 tone = [int(8000 * ((i // 8) % 2 * 2 - 1)) for i in range(400)]
 write("music_stream", "tiny.wav", wav(tone))
 write("music_stream", "cut_short.wav", wav(tone)[:100])
+# A header claiming 0 channels: SDL2_mixer 2.6 divides by the count while
+# opening it, so the sound layer must refuse it first (found by this fuzzer).
+zero_channels = bytearray(wav(tone[:64]))
+zero_channels[22:24] = struct.pack("<H", 0)
+write("music_stream", "zero_channels.wav", bytes(zero_channels))
 
 
 def mod():
