@@ -15,8 +15,14 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy
 
 started=$SECONDS
-cmake --workflow --preset asan
+# A failing test does not stop the capture below: one run shows both.
+suite=0
+cmake --workflow --preset asan || suite=1
 echo "sanitizer-run: build and test suite: $((SECONDS - started)) s"
+[[ -x build/asan/bin/vornisk-capture ]] || {
+  echo "sanitizer-run: the asan build failed" >&2
+  exit 1
+}
 
 bin=build/asan/bin
 hashes=build/asan/show-60fps.hashes
@@ -39,5 +45,9 @@ if [[ -x $release ]]; then
     exit 1
   fi
   echo "sanitizer-run: every frame equals the release build's"
+fi
+if [[ $suite -ne 0 ]]; then
+  echo "sanitizer-run: the test suite failed under the sanitizers (see above)" >&2
+  exit 1
 fi
 echo "sanitizer-run: passed in $((SECONDS - started)) s"
