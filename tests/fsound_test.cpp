@@ -113,7 +113,17 @@ TEST_F(SoundLayer, UndecodableImagesReportUnknownFileFormatAtPlay) {
     wav.resize(20);
     return wav;
   }();
-  for (const std::vector<char>* image : {&garbage, &wavHeaderOnly}) {
+  // Headers whose channel count would make the WAV decoder divide by zero.
+  auto withChannels = [](std::uint16_t channels) {
+    std::vector<char> wav = readFixture("tone.wav");
+    EXPECT_EQ(std::string(wav.data() + 12, 4), "fmt ");  // the fixture's fmt chunk comes first
+    wav[22] = static_cast<char>(channels & 0xFF);
+    wav[23] = static_cast<char>(channels >> 8);
+    return wav;
+  };
+  const std::vector<char> noChannels = withChannels(0);
+  const std::vector<char> tooManyChannels = withChannels(256);
+  for (const std::vector<char>* image : {&garbage, &wavHeaderOnly, &noChannels, &tooManyChannels}) {
     FSOUND_STREAM* stream = openImage(*image);
     EXPECT_EQ(stream, nullptr);
     EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_FILE_FORMAT);

@@ -7,6 +7,8 @@
 // calling into SDL2_mixer (that would invert the lock order with the audio lock)
 // nor while calling a user callback.
 #include "fsound/fsound.h"
+
+#include "fsound/container_check.h"
 #include "fsound/fsound_testing.h"
 
 #include <SDL.h>
@@ -225,6 +227,11 @@ FSOUND_STREAM* FSOUND_Stream_OpenFile(const char* nameOrData, unsigned int mode,
   if (nameOrData == nullptr) return refuse(FMOD_ERR_INVALID_PARAM);
   // An empty or negative length cannot hold any format the decoders know.
   if ((mode & FSOUND_LOADMEMORY) != 0 && length <= 0) return refuse(FMOD_ERR_FILE_FORMAT);
+  if ((mode & FSOUND_LOADMEMORY) != 0 &&
+      !fsound::hasPlayableContainerHeader(reinterpret_cast<const unsigned char*>(nameOrData),
+                                          static_cast<std::size_t>(length))) {
+    return refuse(FMOD_ERR_FILE_FORMAT);
+  }
 
   auto* stream = new FSOUND_STREAM;
   if (loadNow) {
