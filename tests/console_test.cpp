@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <vector>
 
 #include "ptc/headless.h"
@@ -34,7 +33,8 @@ TEST(PixelStores, DropPixelsOutsideTheBufferSilently) {
     console.putPixelRGB(xs[i], ys[i], 1, 2, 3);
   }
   console.putPixel(5, 2147483647, 1u);
-  for (int i = 0; i < 320 * 240; ++i) ASSERT_EQ(console.pixels[i], 0xABCDEFu) << i;
+  for (int i = 0; i < 320 * 240; ++i)
+    ASSERT_EQ(console.pixels[i], 0xABCDEFu) << i;
 }
 
 TEST(PixelStores, RgbComponentsWrapWithoutClamping) {
@@ -90,11 +90,8 @@ TEST(Present, NeverOpenedConsoleOwnsNothing) {
 
 class SdlConsole : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    setenv("PTC_FPS", "0", 1);
-  }
-  void TearDown() override { unsetenv("PTC_FPS"); }
+  testing::ScopedEnvironment video_{"SDL_VIDEODRIVER", "dummy"};
+  testing::ScopedEnvironment unpaced_{"PTC_FPS", "0"};
 };
 
 TEST_F(SdlConsole, OpensPresentsAndClosesHeadless) {
@@ -124,7 +121,7 @@ TEST_F(SdlConsole, TerminationSignalCountsAsAKeyPress) {
 }
 
 TEST_F(SdlConsole, NoDisplayIsAToolkitError) {
-  setenv("SDL_VIDEODRIVER", "no-such-driver", 1);
+  const testing::ScopedEnvironment noDisplay("SDL_VIDEODRIVER", "no-such-driver");
   DemoConsole console;
   try {
     console.open("Vornisk", 320, 240, true);

@@ -6,10 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,26 +17,27 @@
 namespace vornisk {
 namespace {
 
-std::vector<unsigned char> readAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  EXPECT_TRUE(file.good()) << "cannot read " << path;
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+using testing::Bytes;
+
+Bytes readAll(const std::string& path) {
+  EXPECT_TRUE(std::filesystem::is_regular_file(path)) << "cannot read " << path;
+  return testing::readBytes(path);
 }
 
-std::uint32_t littleEndian(const std::vector<unsigned char>& bytes, std::size_t at, int count) {
+std::uint32_t littleEndian(const Bytes& bytes, std::size_t at, int count) {
   std::uint32_t value = 0;
   for (int i = count - 1; i >= 0; --i)
     value = value << 8 | bytes[at + static_cast<std::size_t>(i)];
   return value;
 }
 
-std::string fourCC(const std::vector<unsigned char>& bytes, std::size_t at) {
+std::string fourCC(const Bytes& bytes, std::size_t at) {
   return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                      bytes.begin() + static_cast<std::ptrdiff_t>(at + 4));
 }
 
 // Root mean square of both channels over [fromSeconds, toSeconds).
-double rms(const std::vector<unsigned char>& wav, double fromSeconds, double toSeconds) {
+double rms(const Bytes& wav, double fromSeconds, double toSeconds) {
   const auto first = static_cast<std::size_t>(fromSeconds * 44100) * 2;
   const auto last = static_cast<std::size_t>(toSeconds * 44100) * 2;
   double sum = 0.0;
@@ -52,27 +50,19 @@ double rms(const std::vector<unsigned char>& wav, double fromSeconds, double toS
 
 class Datagen : public ::testing::Test {
  protected:
-  // The build's bin folder: $VORNISK_BIN, or the one beside this test's own folder.
   void SetUp() override {
-    if (const char* bin = std::getenv("VORNISK_BIN")) {
-      bin_ = bin;
-    } else {
-      bin_ = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin";
-    }
-    ASSERT_TRUE(std::filesystem::exists(bin_ + "/vornisk-datagen")) << "no generator in " << bin_;
+    ASSERT_TRUE(std::filesystem::exists(built("vornisk-datagen"))) << "no generator";
   }
-  std::string built(const char* name) const { return bin_ + "/" + name; }
-
-  std::string bin_;
+  static std::string built(const char* name) { return testing::binDirectory() + "/" + name; }
 };
 
 TEST_F(Datagen, ASecondRunWritesTheSameBytesAsTheBuild) {
   const std::string folder = testing::makeTempDirectory();
-  const std::string command = "'" + bin_ + "/vornisk-datagen' '" + folder + "'";
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const testing::ProgramRun run = testing::runProgram("vornisk-datagen", {folder});
+  ASSERT_EQ(run.status, 0) << run.err;
   for (const char* name : {"title._vq", "title2._vq", "music._vq"}) {
     SCOPED_TRACE(name);
-    const std::vector<unsigned char> again = readAll(folder + "/" + name);
+    const Bytes again = readAll(folder + "/" + name);
     ASSERT_FALSE(again.empty());
     EXPECT_TRUE(again == readAll(built(name)));
   }
@@ -85,7 +75,7 @@ TEST_F(Datagen, PicturesAreFullSizeAndLoadThroughTheShowsLoader) {
   for (const char* name : {"title._vq", "title2._vq"}) {
     SCOPED_TRACE(name);
     const std::string path = built(name);
-    const std::vector<unsigned char> bytes = readAll(path);
+    const Bytes bytes = readAll(path);
     ASSERT_EQ(bytes.size(), 18u + 320u * 240u * 3u);
     EXPECT_EQ(littleEndian(bytes, 12, 2), 320u);
     EXPECT_EQ(littleEndian(bytes, 14, 2), 240u);
@@ -107,7 +97,7 @@ TEST_F(Datagen, PicturesAreFullSizeAndLoadThroughTheShowsLoader) {
 }
 
 TEST_F(Datagen, MusicIsA174SecondStereoWavThatTheSoundLayerAccepts) {
-  const std::vector<unsigned char> wav = readAll(built("music._vq"));
+  const Bytes wav = readAll(built("music._vq"));
   const std::uint32_t dataBytes = 174u * 44100u * 4u;
   ASSERT_EQ(wav.size(), 44u + dataBytes);
   EXPECT_EQ(fourCC(wav, 0), "RIFF");
@@ -135,7 +125,7 @@ TEST_F(Datagen, MusicIsA174SecondStereoWavThatTheSoundLayerAccepts) {
 }
 
 TEST_F(Datagen, MusicFollowsTheShowQuietThenLoudThenSilentAndNeverClips) {
-  const std::vector<unsigned char> wav = readAll(built("music._vq"));
+  const Bytes wav = readAll(built("music._vq"));
   ASSERT_EQ(wav.size(), 44u + 174u * 44100u * 4u);
   int peak = 0;
   for (std::size_t at = 44; at < wav.size(); at += 2) {

@@ -4,29 +4,17 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "fsound/fsound.h"
+#include "support/test_support.h"
 
 namespace {
 
-// The fixtures beside this source file (or under $VORNISK_SOURCE/tests/data).
-std::vector<char> readFixture(const std::string& name) {
-  const char* source = std::getenv("VORNISK_SOURCE");
-  const std::filesystem::path folder = source != nullptr
-                                           ? std::filesystem::path(source) / "tests" / "data"
-                                           : std::filesystem::path(__FILE__).parent_path() / "data";
-  std::ifstream file(folder / name, std::ios::binary);
-  EXPECT_TRUE(file.good()) << "missing fixture " << (folder / name);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+using vornisk::testing::Bytes;
+using vornisk::testing::readFixture;
 
 std::atomic<int> endCalls{0};
 std::atomic<int> lastUserData{0};
@@ -46,39 +34,23 @@ bool waitForEnd(int calls, std::chrono::milliseconds timeout) {
   return true;
 }
 
-// Sets SDL's audio driver for one test and restores it after.
-class AudioDriver {
- public:
-  explicit AudioDriver(const char* name) {
-    if (const char* old = std::getenv("SDL_AUDIODRIVER")) previous_ = old;
-    setenv("SDL_AUDIODRIVER", name, 1);
-  }
-  ~AudioDriver() {
-    if (previous_)
-      setenv("SDL_AUDIODRIVER", previous_->c_str(), 1);
-    else
-      unsetenv("SDL_AUDIODRIVER");
-  }
-
- private:
-  std::optional<std::string> previous_;
-};
-
-FSOUND_STREAM* openImage(const std::vector<char>& image) {
-  return FSOUND_Stream_OpenFile(image.data(), 0x8029, static_cast<int>(image.size()));
+FSOUND_STREAM* openImage(const Bytes& image) {
+  return FSOUND_Stream_OpenFile(reinterpret_cast<const char*>(image.data()), 0x8029,
+                                static_cast<int>(image.size()));
 }
 
 class SoundLayer : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // Never a real sound card, whatever the environment says.
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    endCalls = 0;
-  }
+  void SetUp() override { endCalls = 0; }
   void TearDown() override {
     FSOUND_Close();
     fsound::setOutputEnabled(true);
   }
+
+  // A quarter-second tone; the streams read it in place, so it outlives them.
+  const Bytes wav_ = readFixture("tone.wav");
+  // Never a real sound card, whatever the environment says.
+  vornisk::testing::ScopedEnvironment dummyAudio_{"SDL_AUDIODRIVER", "dummy"};
 };
 
 TEST_F(SoundLayer, PlaysEachCommonFormatToItsEnd) {
@@ -86,7 +58,7 @@ TEST_F(SoundLayer, PlaysEachCommonFormatToItsEnd) {
   int expectedEnds = 0;
   for (const char* name : {"tone.wav", "tone.ogg", "tone.mp3", "tone.flac"}) {
     SCOPED_TRACE(name);
-    const std::vector<char> image = readFixture(name);
+    const Bytes image = readFixture(name);
     FSOUND_STREAM* stream = openImage(image);
     ASSERT_NE(stream, nullptr) << FSOUND_GetError();
     EXPECT_TRUE(FSOUND_Stream_SetEndCallback(stream, &countEnd, 7));
@@ -107,23 +79,20 @@ TEST_F(SoundLayer, PlaysEachCommonFormatToItsEnd) {
 
 TEST_F(SoundLayer, UndecodableImagesReportUnknownFileFormatAtPlay) {
   ASSERT_TRUE(FSOUND_Init(44100, 32, 0));
-  const std::vector<char> garbage(4000, 'x');
-  const std::vector<char> wavHeaderOnly = [] {
-    std::vector<char> wav = readFixture("tone.wav");
-    wav.resize(20);
-    return wav;
-  }();
+  const Bytes garbage(4000, 'x');
+  const Bytes wavHeaderOnly(wav_.begin(), wav_.begin() + 20);
   // Headers whose channel count would make the WAV decoder divide by zero.
-  auto withChannels = [](std::uint16_t channels) {
-    std::vector<char> wav = readFixture("tone.wav");
-    EXPECT_EQ(std::string(wav.data() + 12, 4), "fmt ");  // the fixture's fmt chunk comes first
-    wav[22] = static_cast<char>(channels & 0xFF);
-    wav[23] = static_cast<char>(channels >> 8);
+  auto withChannels = [&](std::uint16_t channels) {
+    Bytes wav = wav_;
+    EXPECT_EQ(std::string(wav.begin() + 12, wav.begin() + 16),
+              "fmt ");  // the fixture's fmt chunk comes first
+    wav[22] = static_cast<unsigned char>(channels & 0xFF);
+    wav[23] = static_cast<unsigned char>(channels >> 8);
     return wav;
   };
-  const std::vector<char> noChannels = withChannels(0);
-  const std::vector<char> tooManyChannels = withChannels(256);
-  for (const std::vector<char>* image : {&garbage, &wavHeaderOnly, &noChannels, &tooManyChannels}) {
+  const Bytes noChannels = withChannels(0);
+  const Bytes tooManyChannels = withChannels(256);
+  for (const Bytes* image : {&garbage, &wavHeaderOnly, &noChannels, &tooManyChannels}) {
     FSOUND_STREAM* stream = openImage(*image);
     EXPECT_EQ(stream, nullptr);
     EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_FILE_FORMAT);
@@ -133,12 +102,12 @@ TEST_F(SoundLayer, UndecodableImagesReportUnknownFileFormatAtPlay) {
     EXPECT_EQ(FSOUND_Stream_Play(-1, stream), -1);
     EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_FILE_FORMAT);
   }
-  EXPECT_EQ(FSOUND_Stream_OpenFile(garbage.data(), 0x8029, 0), nullptr);
+  EXPECT_EQ(FSOUND_Stream_OpenFile(reinterpret_cast<const char*>(garbage.data()), 0x8029, 0),
+            nullptr);
   EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_FILE_FORMAT);
 
   // A good open afterwards clears the reason: the empty handle is then just invalid.
-  const std::vector<char> wav = readFixture("tone.wav");
-  FSOUND_STREAM* stream = openImage(wav);
+  FSOUND_STREAM* stream = openImage(wav_);
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(FSOUND_Stream_Play(-1, nullptr), -1);
   EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_INVALID_PARAM);
@@ -149,7 +118,7 @@ TEST_F(SoundLayer, TruncatedStreamsPlayOutWithoutHarm) {
   for (const char* name : {"tone.wav", "tone.ogg", "tone.mp3", "tone.flac"}) {
     for (const double keep : {0.5, 0.15}) {
       SCOPED_TRACE(std::string(name) + " keeping " + std::to_string(keep));
-      std::vector<char> image = readFixture(name);
+      Bytes image = readFixture(name);
       image.resize(static_cast<std::size_t>(static_cast<double>(image.size()) * keep));
       endCalls = 0;
       FSOUND_STREAM* stream = openImage(image);
@@ -171,12 +140,11 @@ TEST_F(SoundLayer, TruncatedStreamsPlayOutWithoutHarm) {
 }
 
 TEST_F(SoundLayer, WithoutADeviceInitFailsAndLaterCallsSayNotInitialised) {
-  const AudioDriver none("nonexistent_driver");
+  const vornisk::testing::ScopedEnvironment none("SDL_AUDIODRIVER", "nonexistent_driver");
   EXPECT_FALSE(FSOUND_Init(44100, 32, 0));
   EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_INIT);
   FSOUND_Close();
-  const std::vector<char> wav = readFixture("tone.wav");
-  FSOUND_STREAM* stream = openImage(wav);
+  FSOUND_STREAM* stream = openImage(wav_);
   EXPECT_EQ(stream, nullptr);
   EXPECT_EQ(FSOUND_Stream_Play(-1, stream), -1);
   EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_UNINITIALIZED);
@@ -194,8 +162,7 @@ TEST_F(SoundLayer, EmptyStaleAndRepeatedHandlesAreHarmless) {
   EXPECT_FALSE(FSOUND_SetOutput(2));
   EXPECT_EQ(FSOUND_Stream_GetSample(nullptr), nullptr);
   EXPECT_FALSE(FSOUND_SetPan(-1, -1));
-  const std::vector<char> wav = readFixture("tone.wav");
-  FSOUND_STREAM* stream = openImage(wav);
+  FSOUND_STREAM* stream = openImage(wav_);
   ASSERT_NE(stream, nullptr);
   FSOUND_Stream_SetEndCallback(stream, &countEnd, 0);
   ASSERT_GE(FSOUND_Stream_Play(-1, stream), 0);
@@ -210,8 +177,7 @@ TEST_F(SoundLayer, EmptyStaleAndRepeatedHandlesAreHarmless) {
 
 TEST_F(SoundLayer, AStopIsNotAnEndOfStream) {
   ASSERT_TRUE(FSOUND_Init(44100, 32, 0));
-  const std::vector<char> wav = readFixture("tone.wav");
-  FSOUND_STREAM* stream = openImage(wav);
+  FSOUND_STREAM* stream = openImage(wav_);
   ASSERT_NE(stream, nullptr);
   FSOUND_Stream_SetEndCallback(stream, &countEnd, 0);
   ASSERT_GE(FSOUND_Stream_Play(-1, stream), 0);
@@ -224,15 +190,14 @@ TEST_F(SoundLayer, AStopIsNotAnEndOfStream) {
 }
 
 TEST_F(SoundLayer, WithOutputDisabledStreamsAreCheckedButNotPlayed) {
-  const AudioDriver none("nonexistent_driver");
+  const vornisk::testing::ScopedEnvironment none("SDL_AUDIODRIVER", "nonexistent_driver");
   fsound::setOutputEnabled(false);
   ASSERT_TRUE(FSOUND_Init(44100, 32, 0));
-  const std::vector<char> garbage(4000, 'x');
+  const Bytes garbage(4000, 'x');
   EXPECT_EQ(FSOUND_Stream_Play(-1, openImage(garbage)), -1);
   EXPECT_EQ(FSOUND_GetError(), FMOD_ERR_FILE_FORMAT);
 
-  const std::vector<char> wav = readFixture("tone.wav");
-  FSOUND_STREAM* stream = openImage(wav);
+  FSOUND_STREAM* stream = openImage(wav_);
   ASSERT_NE(stream, nullptr) << FSOUND_GetError();
   FSOUND_Stream_SetEndCallback(stream, &countEnd, 0);
   EXPECT_EQ(FSOUND_Stream_Play(-1, stream), 0);

@@ -11,19 +11,17 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "ptc/headless.h"
 #include "shell/random.h"
-#include "shell/show.h"
 #include "shell/show_state.h"
 #include "support/test_support.h"
 
 namespace vornisk {
 namespace {
 
+using testing::Frame;
 using testing::HeadlessConsole;
 using testing::ScriptedClock;
 using testing::ScriptedRandom;
@@ -37,33 +35,13 @@ constexpr std::uint32_t kNetColour = 0x008060FF;
 constexpr std::uint32_t kQuiet = 10;
 constexpr std::uint32_t kGlitchMs = 30000;  // glitch phase, before triangles and bars
 
-using Frame = std::vector<std::uint32_t>;
-
-// Title word for (memory row, column): red the row, green the low byte of the
+// Title word for (column, memory row): red the row, green the low byte of the
 // column, blue 0x10 or 0x11 by the column's high bit. Every word differs, none is
 // black, grey or the net's colour.
-std::uint32_t titleWord(int memoryRow, int column) {
+std::uint32_t titleWord(int column, int memoryRow) {
   return (static_cast<std::uint32_t>(memoryRow) << 16) |
          (static_cast<std::uint32_t>(column & 0xFF) << 8) |
          (0x10u | static_cast<std::uint32_t>(column >> 8));
-}
-
-// The picture file: 18-byte header, then B, G, R per pixel, bottom row first.
-std::vector<unsigned char> titleFile() {
-  std::vector<unsigned char> bytes(18, 0);
-  bytes[12] = kWidth & 0xFF;
-  bytes[13] = kWidth >> 8;
-  bytes[14] = kHeight & 0xFF;
-  bytes[15] = kHeight >> 8;
-  for (int memoryRow = kHeight - 1; memoryRow >= 0; --memoryRow) {
-    for (int x = 0; x < kWidth; ++x) {
-      const std::uint32_t word = titleWord(memoryRow, x);
-      bytes.push_back(static_cast<unsigned char>(word & 0xFF));
-      bytes.push_back(static_cast<unsigned char>((word >> 8) & 0xFF));
-      bytes.push_back(static_cast<unsigned char>((word >> 16) & 0xFF));
-    }
-  }
-  return bytes;
 }
 
 // Each frame's leading draws; every other draw is kQuiet.
@@ -97,36 +75,26 @@ class FrameScript {
   std::size_t next_ = 0;
 };
 
-struct ShowRun {
-  int status = -1;
-  std::vector<Frame> frames;
+struct GlitchRun {
+  testing::ShowRun show;
   std::vector<std::int32_t> jitterFramesAfter;  // jitterFrames as each frame is presented
 };
 
 // Frame 0 runs at elapsed 0 (the black opening); every later frame in the glitch
 // phase. A key ends the show after `frameCount` frames.
-ShowRun runGlitchShow(std::vector<std::vector<std::uint32_t>> perFrame, long long frameCount) {
+GlitchRun runGlitchShow(std::vector<std::vector<std::uint32_t>> perFrame, long long frameCount) {
   const std::string directory = testing::makeTempDirectory();
-  testing::writeFile(directory + "/title._vq", titleFile());
-
-  ShowRun result;
+  testing::writeFile(directory + "/title._vq", testing::titlePicture(kWidth, kHeight, titleWord));
+  GlitchRun result;
   ScriptedClock clock(5000);
   FrameScript script(std::move(perFrame));
-  ShowSetup setup;
-  setup.dataDirectory = directory;
-  setup.makeBackend = [&] {
-    return std::make_unique<ptc::HeadlessBackend>(
-        [&](const std::uint32_t* pixels, int width, int height) {
-          result.frames.emplace_back(pixels, pixels + width * height);
-          result.jitterFramesAfter.push_back(jitterFrames);
-          script.framePresented();
-          clock.set(5000 + kGlitchMs);
-        },
-        frameCount);
-  };
   // No music file: the sound layer's report of it is not what this test is about.
   ::testing::internal::CaptureStdout();
-  result.status = vornisk::runShow(setup);
+  result.show = testing::runHeadlessShow(directory, frameCount, [&] {
+    result.jitterFramesAfter.push_back(jitterFrames);
+    script.framePresented();
+    clock.set(5000 + kGlitchMs);
+  });
   ::testing::internal::GetCapturedStdout();
   return result;
 }
@@ -135,7 +103,7 @@ Frame titleFrame() {
   Frame words(kWidth * kHeight);
   for (int r = 0; r < kHeight; ++r) {
     for (int x = 0; x < kWidth; ++x)
-      words[static_cast<std::size_t>(x + kWidth * r)] = titleWord(r, x);
+      words[static_cast<std::size_t>(x + kWidth * r)] = titleWord(x, r);
   }
   return words;
 }
@@ -148,13 +116,13 @@ Frame jitteredFrame(const Frame& previous, const std::vector<std::uint32_t>& dra
   std::copy(previous.begin(), previous.end(), oracle.pixels);
   ScriptedRandom random(draws);
   oracle.jitterTitle();
-  return {oracle.pixels, oracle.pixels + kWidth * kHeight};
+  return oracle.snapshot();
 }
 
 Frame checkerFrame() {
   HeadlessConsole oracle(kWidth, kHeight);
   oracle.drawCheckerboard(8, 128);
-  return {oracle.pixels, oracle.pixels + kWidth * kHeight};
+  return oracle.snapshot();
 }
 
 // Compares a frame with the expected background, leaving out the net's pixels.
@@ -193,25 +161,25 @@ TEST(GlitchPhase, BurstStartsRestartsAndCountsDownOnlyInJitteredFrames) {
   perFrame[1] = {0, 9, 0};  // title copied; burst roll 9 < 10 hits; 0 % 50 + 50 = 50
   perFrame[2] = frame2;
   perFrame[4] = frame4;
-  const ShowRun run = runGlitchShow(perFrame, 56);
-  ASSERT_EQ(run.status, 0);
-  ASSERT_EQ(run.frames.size(), 56u);
+  const GlitchRun glitch = runGlitchShow(perFrame, 56);
+  ASSERT_EQ(glitch.show.status, 0);
+  const std::vector<Frame>& frames = glitch.show.frames;
+  ASSERT_EQ(frames.size(), 56u);
 
-  EXPECT_TRUE(backgroundIs(run.frames[0], Frame(kWidth * kHeight, 0u))) << "black opening";
-  EXPECT_TRUE(backgroundIs(run.frames[1], titleFrame()));
-  EXPECT_TRUE(backgroundIs(run.frames[2], jitteredFrame(run.frames[1], skips)));
+  EXPECT_TRUE(backgroundIs(frames[0], Frame(kWidth * kHeight, 0u))) << "black opening";
+  EXPECT_TRUE(backgroundIs(frames[1], titleFrame()));
+  EXPECT_TRUE(backgroundIs(frames[2], jitteredFrame(frames[1], skips)));
   const std::vector<std::uint32_t> quietSkips(kHeight, kQuiet);
   for (std::size_t f = 3; f <= 54; ++f) {
-    EXPECT_TRUE(backgroundIs(run.frames[f], jitteredFrame(run.frames[f - 1], quietSkips)))
-        << "frame " << f;
+    EXPECT_TRUE(backgroundIs(frames[f], jitteredFrame(frames[f - 1], quietSkips))) << "frame " << f;
   }
-  EXPECT_TRUE(backgroundIs(run.frames[55], titleFrame())) << "the plain title returns";
+  EXPECT_TRUE(backgroundIs(frames[55], titleFrame())) << "the plain title returns";
 
   std::vector<std::int32_t> expectedCount = {0, 50, 49, 48, 50};
   for (std::int32_t left = 49; left >= 0; --left)
     expectedCount.push_back(left);  // frames 5..54
   expectedCount.push_back(0);       // frame 55
-  EXPECT_EQ(run.jitterFramesAfter, expectedCount);
+  EXPECT_EQ(glitch.jitterFramesAfter, expectedCount);
 }
 
 TEST(GlitchPhase, RareClearAndCheckerboardDrawOverTheTitle) {
@@ -220,13 +188,14 @@ TEST(GlitchPhase, RareClearAndCheckerboardDrawOverTheTitle) {
   perFrame[2] = {0, 10, 10, 0};   // title, no burst, no clear, checkerboard
   perFrame[3] = {9, 10, 0, 0};    // both: the checkerboard comes last
   perFrame[4] = {0, 10, 1, 600};  // neither: 1 and 600 are not multiples of the products
-  const ShowRun run = runGlitchShow(perFrame, 5);
-  ASSERT_EQ(run.frames.size(), 5u);
-  EXPECT_TRUE(backgroundIs(run.frames[1], Frame(kWidth * kHeight, 0u)));
-  EXPECT_TRUE(backgroundIs(run.frames[2], checkerFrame()));
-  EXPECT_TRUE(backgroundIs(run.frames[3], checkerFrame()));
-  EXPECT_TRUE(backgroundIs(run.frames[4], titleFrame()));
-  for (std::int32_t count : run.jitterFramesAfter)
+  const GlitchRun glitch = runGlitchShow(perFrame, 5);
+  const std::vector<Frame>& frames = glitch.show.frames;
+  ASSERT_EQ(frames.size(), 5u);
+  EXPECT_TRUE(backgroundIs(frames[1], Frame(kWidth * kHeight, 0u)));
+  EXPECT_TRUE(backgroundIs(frames[2], checkerFrame()));
+  EXPECT_TRUE(backgroundIs(frames[3], checkerFrame()));
+  EXPECT_TRUE(backgroundIs(frames[4], titleFrame()));
+  for (std::int32_t count : glitch.jitterFramesAfter)
     EXPECT_EQ(count, 0);
 }
 

@@ -2,11 +2,7 @@
 // reach standard output on each failure, and that the show can always go on.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,41 +13,11 @@
 namespace vornisk {
 namespace {
 
-// The fixtures beside this source file (or under $VORNISK_SOURCE/tests/data).
-std::vector<unsigned char> readFixture(const std::string& name) {
-  const char* source = std::getenv("VORNISK_SOURCE");
-  const std::filesystem::path folder = source != nullptr
-                                           ? std::filesystem::path(source) / "tests" / "data"
-                                           : std::filesystem::path(__FILE__).parent_path() / "data";
-  std::ifstream file(folder / name, std::ios::binary);
-  EXPECT_TRUE(file.good()) << "missing fixture " << (folder / name);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-class AudioDriver {
- public:
-  explicit AudioDriver(const char* name) {
-    if (const char* old = std::getenv("SDL_AUDIODRIVER")) previous_ = old;
-    setenv("SDL_AUDIODRIVER", name, 1);
-  }
-  ~AudioDriver() {
-    if (previous_)
-      setenv("SDL_AUDIODRIVER", previous_->c_str(), 1);
-    else
-      unsetenv("SDL_AUDIODRIVER");
-  }
-
- private:
-  std::optional<std::string> previous_;
-};
+using testing::readFixture;
 
 class Music : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // Never a real sound card, whatever the environment says.
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    directory_ = testing::makeTempDirectory();
-  }
+  void SetUp() override { directory_ = testing::makeTempDirectory(); }
   void TearDown() override {
     stopMusic();
     fsound::testing::setReportedVersion(3.33f);
@@ -75,6 +41,8 @@ class Music : public ::testing::Test {
   }
 
   std::string directory_;
+  // Never a real sound card, whatever the environment says.
+  testing::ScopedEnvironment dummyAudio_{"SDL_AUDIODRIVER", "dummy"};
 };
 
 TEST(SoundErrorText, KeepsTheTextsExactlyAndCoversEveryOtherCode) {
@@ -134,7 +102,7 @@ TEST_F(Music, UndecodableMusicIsAnUnknownFileFormat) {
 }
 
 TEST_F(Music, WithoutADeviceBothTheInitAndThePlayAreReported) {
-  const AudioDriver none("nonexistent_driver");
+  const testing::ScopedEnvironment none("SDL_AUDIODRIVER", "nonexistent_driver");
   auto [started, stopped] = run(file("music._vq", readFixture("tone.wav")));
   EXPECT_EQ(started,
             "Error!\nError initializing output device.\n"

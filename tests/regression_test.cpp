@@ -4,7 +4,6 @@
 // Any change that alters one pixel of one frame fails here. After a deliberate
 // change of the picture, scripts/update-golden.sh rewrites the files (set
 // VORNISK_UPDATE_GOLDEN=1 to have this test write them); the commit says why.
-#include <sys/wait.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
@@ -14,9 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,6 +23,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using vornisk::testing::readText;
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
@@ -47,24 +45,6 @@ std::uint32_t secondTitle(int x, int memoryRow) {
   return (red << 16) | (green << 8) | blue;
 }
 
-void writePicture(const std::string& path, std::uint32_t (*colour)(int, int)) {
-  std::vector<unsigned char> bytes(18, 0);
-  bytes[12] = kWidth & 0xFF;
-  bytes[13] = kWidth >> 8;
-  bytes[14] = kHeight & 0xFF;
-  bytes[15] = kHeight >> 8;
-  for (int stored = 0; stored < kHeight; ++stored) {
-    const int memoryRow = kHeight - 1 - stored;  // bottom row first
-    for (int x = 0; x < kWidth; ++x) {
-      const std::uint32_t word = colour(x, memoryRow);
-      bytes.push_back(static_cast<unsigned char>(word));
-      bytes.push_back(static_cast<unsigned char>(word >> 8));
-      bytes.push_back(static_cast<unsigned char>(word >> 16));
-    }
-  }
-  vornisk::testing::writeFile(path, bytes);
-}
-
 struct ShowRun {
   std::uint32_t seed;
   std::uint32_t framesPerSecond;
@@ -75,9 +55,7 @@ std::string runName(const ShowRun& run) {
 }
 
 std::string goldenPath(const ShowRun& run) {
-  const char* source = std::getenv("VORNISK_SOURCE");
-  return std::string(source != nullptr ? source : VORNISK_DEFAULT_SOURCE) + "/tests/golden/show_" +
-         runName(run) + ".txt";
+  return vornisk::testing::sourceDirectory() + "/tests/golden/show_" + runName(run) + ".txt";
 }
 
 // What a whole-show run is reduced to: its frame count, a CRC-32 of all its
@@ -113,52 +91,34 @@ std::vector<std::uint64_t> sampleFrames(std::uint32_t fps) {
   return frames;
 }
 
-std::string readText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 Summary captureShow(const ShowRun& run, const std::string& dataFolder) {
-  const char* bin = std::getenv("VORNISK_BIN");
-  const std::string errorFile = dataFolder + "/stderr";
-  const std::string command = "'" + std::string(bin != nullptr ? bin : VORNISK_DEFAULT_BIN) +
-                              "/vornisk-capture' --data '" + dataFolder + "' --seed " +
-                              std::to_string(run.seed) + " --fps " +
-                              std::to_string(run.framesPerSecond) + " --hash 2>'" + errorFile + "'";
-  Summary summary;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    ADD_FAILURE() << "cannot run " << command;
-    return summary;
-  }
-  static const std::regex hashLine("([0-9]+) ([0-9a-f]{8})\n");
+  const vornisk::testing::ProgramRun capture = vornisk::testing::runProgram(
+      "vornisk-capture", {"--data", dataFolder, "--seed", std::to_string(run.seed), "--fps",
+                          std::to_string(run.framesPerSecond), "--hash"});
+  EXPECT_EQ(capture.status, 0) << capture.err;
   const std::vector<std::uint64_t> wanted = sampleFrames(run.framesPerSecond);
+  Summary summary;
   uLong digest = crc32(0L, nullptr, 0);
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-    const std::string line = buffer;
-    std::smatch match;
+  for (const std::string& line : vornisk::testing::splitLines(capture.out)) {
     // Other lines are the sound layer's reports about the missing music.
-    if (!std::regex_match(line, match, hashLine)) continue;
-    const std::uint64_t frame = std::stoull(match[1]);
-    EXPECT_EQ(frame, summary.frames) << "hash lines must count frames from 0";
-    digest =
-        crc32(digest, reinterpret_cast<const Bytef*>(line.data()), static_cast<uInt>(line.size()));
+    const auto hash = vornisk::testing::parseHashLine(line);
+    if (!hash) continue;
+    EXPECT_EQ(hash->frame, summary.frames) << "hash lines must count frames from 0";
+    const std::string printed = line + "\n";
+    digest = crc32(digest, reinterpret_cast<const Bytef*>(printed.data()),
+                   static_cast<uInt>(printed.size()));
     for (const std::uint64_t sample : wanted) {
-      if (sample == frame) summary.samples[frame] = match[2];
+      if (sample == hash->frame) summary.samples[hash->frame] = line.substr(line.find(' ') + 1);
     }
     ++summary.frames;
   }
-  const int status = pclose(pipe);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readText(errorFile);
   summary.digest = static_cast<std::uint32_t>(digest);
   return summary;
 }
 
 std::vector<std::string> dataLines(const std::string& text) {
   std::vector<std::string> lines;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) {
+  for (const std::string& line : vornisk::testing::splitLines(text)) {
     if (!line.empty() && line[0] != '#') lines.push_back(line);
   }
   return lines;
@@ -169,8 +129,10 @@ class ShowRegression : public ::testing::TestWithParam<ShowRun> {};
 TEST_P(ShowRegression, WholeShowHashesMatchTheGolden) {
   const ShowRun run = GetParam();
   const std::string data = vornisk::testing::makeTempDirectory();
-  writePicture(data + "/title._vq", firstTitle);
-  writePicture(data + "/title2._vq", secondTitle);
+  vornisk::testing::writeFile(data + "/title._vq",
+                              vornisk::testing::titlePicture(kWidth, kHeight, firstTitle));
+  vornisk::testing::writeFile(data + "/title2._vq",
+                              vornisk::testing::titlePicture(kWidth, kHeight, secondTitle));
   const Summary summary = captureShow(run, data);
   fs::remove_all(data);
   ASSERT_EQ(summary.frames, 174ull * run.framesPerSecond) << "the whole show, and no more";

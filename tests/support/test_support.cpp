@@ -1,12 +1,25 @@
 #include "support/test_support.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <sstream>
 
 #include "ptc/headless.h"
+#include "shell/show.h"
+
+extern char** environ;
 
 namespace vornisk::testing {
 
@@ -20,7 +33,9 @@ HeadlessConsole::HeadlessConsole(int width_, int height_, std::uint32_t fill) {
   }
 }
 
-HeadlessConsole::~HeadlessConsole() { close(); }
+HeadlessConsole::~HeadlessConsole() {
+  close();
+}
 
 std::uint32_t* HeadlessConsole::title() {
   return static_cast<std::uint32_t*>(titleSurface->lock());
@@ -33,7 +48,9 @@ ScriptedRandom::ScriptedRandom(std::vector<std::uint32_t> draws) : draws_(std::m
   setRandomScript(&ScriptedRandom::draw, this);
 }
 
-ScriptedRandom::~ScriptedRandom() { setRandomScript(nullptr, nullptr); }
+ScriptedRandom::~ScriptedRandom() {
+  setRandomScript(nullptr, nullptr);
+}
 
 std::uint32_t ScriptedRandom::draw(void* self) {
   auto* script = static_cast<ScriptedRandom*>(self);
@@ -41,25 +58,14 @@ std::uint32_t ScriptedRandom::draw(void* self) {
   return index < script->draws_.size() ? script->draws_[index] : 0u;
 }
 
-CountingRandom::CountingRandom(std::uint32_t seed) : state_(seed) {
-  setRandomScript(&CountingRandom::draw, this);
-}
-
-CountingRandom::~CountingRandom() { setRandomScript(nullptr, nullptr); }
-
-std::uint32_t CountingRandom::draw(void* self) {
-  auto* counter = static_cast<CountingRandom*>(self);
-  ++counter->count_;
-  counter->state_ = counter->state_ * 214013u + 2531011u;
-  return (counter->state_ >> 16) & 0x7FFFu;
-}
-
 ScriptedClock::ScriptedClock(std::uint32_t start, std::uint32_t stepPerReading)
     : now_(start), step_(stepPerReading) {
   timing::setTimeSource(&ScriptedClock::read, this);
 }
 
-ScriptedClock::~ScriptedClock() { timing::setTimeSource(nullptr, nullptr); }
+ScriptedClock::~ScriptedClock() {
+  timing::setTimeSource(nullptr, nullptr);
+}
 
 std::uint32_t ScriptedClock::read(void* self) {
   auto* clock = static_cast<ScriptedClock*>(self);
@@ -69,18 +75,207 @@ std::uint32_t ScriptedClock::read(void* self) {
   return now;
 }
 
+ShowRun runHeadlessShow(const std::string& dataDirectory, long long keyAfterFrames,
+                        const std::function<void()>& afterFrame) {
+  ShowRun result;
+  ShowSetup setup;
+  setup.dataDirectory = dataDirectory;
+  setup.makeBackend = [&] {
+    return std::make_unique<ptc::HeadlessBackend>(
+        [&](const std::uint32_t* pixels, int width, int height) {
+          result.frames.emplace_back(pixels, pixels + width * height);
+          if (afterFrame) afterFrame();
+        },
+        keyAfterFrames);
+  };
+  result.status = runShow(setup);
+  return result;
+}
+
 std::string makeTempDirectory() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/vornisk-test-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vornisk-test-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make a temporary folder";
   return pattern;
 }
 
-void writeFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+void writeFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+std::string readText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+Bytes readBytes(const std::string& path) {
+  const std::string text = readText(path);
+  return {text.begin(), text.end()};
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+std::string binDirectory() {
+  const char* bin = std::getenv("VORNISK_BIN");
+  return bin != nullptr ? bin : VORNISK_DEFAULT_BIN;
+}
+
+std::string sourceDirectory() {
+  const char* source = std::getenv("VORNISK_SOURCE");
+  return source != nullptr ? source : VORNISK_DEFAULT_SOURCE;
+}
+
+Bytes readFixture(const std::string& name) {
+  const std::string path = sourceDirectory() + "/tests/data/" + name;
+  EXPECT_TRUE(std::filesystem::is_regular_file(path)) << "missing fixture " << path;
+  return readBytes(path);
+}
+
+ScopedEnvironment::ScopedEnvironment(std::string name, const std::optional<std::string>& value)
+    : name_(std::move(name)) {
+  if (const char* old = std::getenv(name_.c_str())) previous_ = old;
+  if (value) {
+    setenv(name_.c_str(), value->c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  if (previous_) {
+    setenv(name_.c_str(), previous_->c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
+namespace {
+
+void putLittle(Bytes& bytes, std::uint32_t value, int size) {
+  for (int i = 0; i < size; ++i)
+    bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+}  // namespace
+
+Bytes titlePicture(int width, int height,
+                   const std::function<std::uint32_t(int x, int memoryRow)>& colour) {
+  Bytes bytes(12, 0);
+  putLittle(bytes, static_cast<std::uint32_t>(width), 2);
+  putLittle(bytes, static_cast<std::uint32_t>(height), 2);
+  bytes.resize(18, 0);
+  for (int memoryRow = height - 1; memoryRow >= 0; --memoryRow) {
+    for (int x = 0; x < width; ++x)
+      putLittle(bytes, colour(x, memoryRow), 3);  // blue, green, red
+  }
+  return bytes;
+}
+
+Bytes wavFile(std::uint32_t sampleRate, std::uint16_t channels,
+              const std::vector<std::int16_t>& samples) {
+  const auto dataBytes = static_cast<std::uint32_t>(2 * samples.size());
+  const std::uint32_t blockAlign = 2u * channels;
+  Bytes bytes{'R', 'I', 'F', 'F'};
+  putLittle(bytes, 36 + dataBytes, 4);
+  bytes.insert(bytes.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+  putLittle(bytes, 16, 4);
+  putLittle(bytes, 1, 2);  // PCM
+  putLittle(bytes, channels, 2);
+  putLittle(bytes, sampleRate, 4);
+  putLittle(bytes, sampleRate * blockAlign, 4);
+  putLittle(bytes, blockAlign, 2);
+  putLittle(bytes, 16, 2);
+  bytes.insert(bytes.end(), {'d', 'a', 't', 'a'});
+  putLittle(bytes, dataBytes, 4);
+  for (const std::int16_t sample : samples)
+    putLittle(bytes, static_cast<std::uint16_t>(sample), 2);
+  return bytes;
+}
+
+ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const ProgramOptions& options) {
+  // The outputs go to files rather than pipes: nothing to drain while waiting.
+  const std::string scratch = makeTempDirectory();
+  const std::string outPath = scratch + "/out";
+  const std::string errPath = scratch + "/err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!options.workingDirectory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
+  }
+  std::vector<std::string> argumentText = {binDirectory() + "/" + program};
+  argumentText.insert(argumentText.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> environmentText;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    if (options.environment.count(text.substr(0, text.find('='))) == 0) {
+      environmentText.push_back(text);
+    }
+  }
+  for (const auto& [name, value] : options.environment) {
+    if (value) environmentText.push_back(name + "=" + *value);
+  }
+  auto pointers = [](std::vector<std::string>& texts) {
+    std::vector<char*> result;
+    for (std::string& text : texts)
+      result.push_back(text.data());
+    result.push_back(nullptr);
+    return result;
+  };
+  std::vector<char*> argv = pointers(argumentText);
+  std::vector<char*> envp = pointers(environmentText);
+
+  ProgramRun run;
+  pid_t child = -1;
+  const int error = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) {
+    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(error);
+  } else {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = readText(outPath);
+    run.err = readText(errPath);
+  }
+  std::filesystem::remove_all(scratch);
+  return run;
+}
+
+std::optional<HashLine> parseHashLine(const std::string& line) {
+  // "<frame> <eight lower-case hex digits>", and nothing else.
+  const std::size_t space = line.find(' ');
+  if (space == 0 || space == std::string::npos || line.size() != space + 9) return std::nullopt;
+  if (line.find_first_not_of("0123456789") < space) return std::nullopt;
+  if (line.find_first_not_of("0123456789abcdef", space + 1) != std::string::npos) {
+    return std::nullopt;
+  }
+  return HashLine{std::stoull(line.substr(0, space)),
+                  static_cast<std::uint32_t>(std::stoul(line.substr(space + 1), nullptr, 16))};
+}
+
+std::vector<HashLine> hashLines(const std::string& out) {
+  std::vector<HashLine> result;
+  for (const std::string& line : splitLines(out)) {
+    if (const auto hash = parseHashLine(line)) result.push_back(*hash);
+  }
+  return result;
 }
 
 }  // namespace vornisk::testing

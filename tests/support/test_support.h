@@ -1,9 +1,14 @@
 // Helpers shared by the tests: a headless console, scripted random draws and a
-// scripted clock, each restored when it goes out of scope.
+// scripted clock (each restored when it goes out of scope), the show run
+// in-process, the build's programs run as child processes, and the files the
+// tests read or make themselves.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +17,9 @@
 #include "shell/random.h"
 
 namespace vornisk::testing {
+
+using Bytes = std::vector<unsigned char>;
+using Frame = std::vector<std::uint32_t>;
 
 // A DemoConsole opened at `width` × `height` on the headless backend and locked,
 // with both surfaces filled with `fill`.
@@ -23,6 +31,8 @@ class HeadlessConsole : public DemoConsole {
   std::uint32_t* title();
   // The pixel stored at column x, memory row r.
   std::uint32_t at(int x, int memoryRow) const { return pixels[x + width * memoryRow]; }
+  // The back buffer's words.
+  Frame snapshot() const { return {pixels, pixels + width * height}; }
 };
 
 // Replaces nextRandom() with the given draws, in order; once they run out, 0.
@@ -42,19 +52,6 @@ class ScriptedRandom {
   std::size_t next_ = 0;
 };
 
-// Counts the draws of the real generator without changing them.
-class CountingRandom {
- public:
-  explicit CountingRandom(std::uint32_t seed);
-  ~CountingRandom();
-  std::size_t drawsTaken() const { return count_; }
-
- private:
-  static std::uint32_t draw(void* self);
-  std::uint32_t state_;
-  std::size_t count_ = 0;
-};
-
 // A clock whose reading the test sets; optionally advancing on every reading.
 class ScriptedClock {
  public:
@@ -70,10 +67,92 @@ class ScriptedClock {
   std::uint32_t readings_ = 0;
 };
 
+// The whole show run in-process on the headless backend with the data files of
+// `dataDirectory`. `afterFrame` runs as each frame is presented, once it is
+// recorded; a key is pressed after `keyAfterFrames` frames (never when negative).
+struct ShowRun {
+  int status = -1;
+  std::vector<Frame> frames;
+};
+ShowRun runHeadlessShow(const std::string& dataDirectory, long long keyAfterFrames = -1,
+                        const std::function<void()>& afterFrame = {});
+
+// ---------------------------------------------------------------------------
+// Files
+
 // A fresh empty directory under the system's temporary folder.
 std::string makeTempDirectory();
 
 // Writes bytes to a file; fails the test if it cannot.
-void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
+void writeFile(const std::string& path, const Bytes& bytes);
+
+// A whole file; empty when it cannot be read.
+std::string readText(const std::string& path);
+Bytes readBytes(const std::string& path);
+
+// The lines of a text, without their line ends.
+std::vector<std::string> splitLines(const std::string& text);
+
+// The build's programs and the source tree: $VORNISK_BIN and $VORNISK_SOURCE,
+// else the folders of the build that made the tests.
+std::string binDirectory();
+std::string sourceDirectory();
+
+// A file of tests/data; fails the test if it is missing.
+Bytes readFixture(const std::string& name);
+
+// Sets an environment variable (or removes it, for nullopt) until the end of
+// the scope, then restores what was there.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(std::string name, const std::optional<std::string>& value);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> previous_;
+};
+
+// A title picture file: an 18-byte header with the width at bytes 12..13 and
+// the height at 14..15 (little-endian), then blue, green, red per pixel, bottom
+// row first. `colour` gives the word 0x00RRGGBB the loader should store at
+// column x of memory row r.
+Bytes titlePicture(int width, int height,
+                   const std::function<std::uint32_t(int x, int memoryRow)>& colour);
+
+// A 16-bit PCM WAV file of `samples` (interleaved when there are several channels).
+Bytes wavFile(std::uint32_t sampleRate, std::uint16_t channels,
+              const std::vector<std::int16_t>& samples);
+
+// ---------------------------------------------------------------------------
+// The build's programs as child processes
+
+struct ProgramRun {
+  int status = -1;  // the exit status, or 128 + the signal that ended it
+  std::string out;
+  std::string err;
+};
+
+struct ProgramOptions {
+  std::string workingDirectory{};  // empty: the test's own
+  // Changes to the test's environment: a value sets, nullopt removes.
+  std::map<std::string, std::optional<std::string>> environment{};
+};
+
+// Runs binDirectory()/`program` with `arguments`, standard input from
+// /dev/null and both output streams captured, and waits for its end.
+ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const ProgramOptions& options = {});
+
+// One line of vornisk-capture --hash: the frame number and its pixels' CRC-32.
+struct HashLine {
+  std::uint64_t frame;
+  std::uint32_t crc;
+};
+std::optional<HashLine> parseHashLine(const std::string& line);
+// The hash lines of a standard output; other lines are skipped.
+std::vector<HashLine> hashLines(const std::string& out);
 
 }  // namespace vornisk::testing
