@@ -7,6 +7,7 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <utility>
 #include <vector>
@@ -23,47 +24,41 @@ struct Pixel {
   bool operator==(const Pixel&) const = default;
 };
 
+std::vector<Pixel> sorted(std::vector<Pixel> pixels) {
+  std::sort(pixels.begin(), pixels.end(), [](const Pixel& a, const Pixel& b) {
+    return std::pair(a.y, a.x) < std::pair(b.y, b.x);
+  });
+  return pixels;
+}
+
 // The unclipped walk, step by step in 64 bits, reporting every pixel it passes.
+// The major axis is the one with the larger delta; on a tie of the error term
+// the minor coordinate moves only when the major one decreases.
 template <typename Plot>
 void naiveWalk(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, Plot plot) {
   const std::int64_t dx = x1 - x0;
   const std::int64_t dy = y1 - y0;
-  const std::int64_t sx = dx >= 0 ? 1 : -1;
-  const std::int64_t sy = dy >= 0 ? 1 : -1;
-  const std::int64_t ax = 2 * (dx >= 0 ? dx : -dx);
-  const std::int64_t ay = 2 * (dy >= 0 ? dy : -dy);
+  const bool xMajor = std::abs(dx) > std::abs(dy);
   std::int64_t x = x0;
   std::int64_t y = y0;
+  std::int64_t& major = xMajor ? x : y;
+  std::int64_t& minor = xMajor ? y : x;
+  const std::int64_t majorEnd = xMajor ? x1 : y1;
+  const std::int64_t majorStep = (xMajor ? dx : dy) >= 0 ? 1 : -1;
+  const std::int64_t minorStep = (xMajor ? dy : dx) >= 0 ? 1 : -1;
+  const std::int64_t majorTwice = 2 * std::abs(xMajor ? dx : dy);
+  const std::int64_t minorTwice = 2 * std::abs(xMajor ? dy : dx);
+  std::int64_t e = minorTwice - majorTwice / 2;
   plot(x, y);
-  if (ax > ay) {
-    std::int64_t e = ay - ax / 2;
-    while (x != x1) {
-      if (e > 0 || (e == 0 && sx == -1)) {
-        y += sy;
-        e -= ax;
-      }
-      x += sx;
-      e += ay;
-      plot(x, y);
+  while (major != majorEnd) {
+    if (e > 0 || (e == 0 && majorStep == -1)) {
+      minor += minorStep;
+      e -= majorTwice;
     }
-  } else {
-    std::int64_t e = ax - ay / 2;
-    while (y != y1) {
-      if (e > 0 || (e == 0 && sy == -1)) {
-        x += sx;
-        e -= ay;
-      }
-      y += sy;
-      e += ax;
-      plot(x, y);
-    }
+    major += majorStep;
+    e += minorTwice;
+    plot(x, y);
   }
-}
-
-std::vector<Pixel> walkedPixels(int x0, int y0, int x1, int y1) {
-  std::vector<Pixel> pixels;
-  naiveWalk(x0, y0, x1, y1, [&](std::int64_t x, std::int64_t y) { pixels.push_back({x, y}); });
-  return pixels;
 }
 
 // The pixels of the naive walk that land on a width × height buffer (y upward).
@@ -87,88 +82,74 @@ std::vector<Pixel> drawnPixels(const HeadlessConsole& console, std::uint32_t col
 }
 
 void clear(HeadlessConsole& console) {
-  for (int i = 0; i < console.width * console.height; ++i)
-    console.pixels[i] = 0;
+  std::fill(console.pixels, console.pixels + console.width * console.height, 0u);
 }
 
-// Compares drawLine with the naive walk on `console`; the buffer is cleared after.
-::testing::AssertionResult drawsLikeTheWalk(HeadlessConsole& console, int x0, int y0, int x1,
-                                            int y1) {
+// Draws the line on the cleared `console` and compares the pixels it holds
+// after with `expected`, in any order; the buffer is cleared after.
+::testing::AssertionResult drawsExactly(HeadlessConsole& console, int x0, int y0, int x1, int y1,
+                                        const std::vector<Pixel>& expected) {
   clear(console);
   console.drawLine(x0, y0, x1, y1, 0x00ABCDEF);
-  std::vector<Pixel> expected = onScreenPixels(x0, y0, x1, y1, console.width, console.height);
-  std::vector<Pixel> drawn = drawnPixels(console, 0x00ABCDEF);
-  const std::size_t total = drawn.size();
-  auto order = [](const Pixel& a, const Pixel& b) {
-    return std::pair(a.y, a.x) < std::pair(b.y, b.x);
-  };
-  std::sort(expected.begin(), expected.end(), order);
-  std::sort(drawn.begin(), drawn.end(), order);
+  const std::vector<Pixel> drawn = sorted(drawnPixels(console, 0x00ABCDEF));
+  const std::vector<Pixel> wanted = sorted(expected);
   clear(console);
-  if (drawn == expected && total == expected.size()) return ::testing::AssertionSuccess();
+  if (drawn == wanted) return ::testing::AssertionSuccess();
   auto result = ::testing::AssertionFailure();
-  result << "line (" << x0 << ", " << y0 << ") to (" << x1 << ", " << y1 << "): drew " << total
-         << " pixels, the walk puts " << expected.size() << " on screen";
-  for (std::size_t i = 0; i < std::min(drawn.size(), expected.size()); ++i) {
-    if (!(drawn[i] == expected[i])) {
-      result << "; first difference: drew (" << drawn[i].x << ", " << drawn[i].y << "), walk has ("
-             << expected[i].x << ", " << expected[i].y << ")";
+  result << "line (" << x0 << ", " << y0 << ") to (" << x1 << ", " << y1 << "): drew "
+         << drawn.size() << " pixels, expected " << wanted.size();
+  for (std::size_t i = 0; i < std::min(drawn.size(), wanted.size()); ++i) {
+    if (!(drawn[i] == wanted[i])) {
+      result << "; first difference: drew (" << drawn[i].x << ", " << drawn[i].y << "), expected ("
+             << wanted[i].x << ", " << wanted[i].y << ")";
       break;
     }
   }
   return result;
 }
 
-TEST(LineWalk, WorkedCases) {
-  // The reference walk itself against the hand-worked sequences.
-  EXPECT_EQ(walkedPixels(5, 5, 5, 5), (std::vector<Pixel>{{5, 5}}));
-  EXPECT_EQ(walkedPixels(0, 0, 4, 2), (std::vector<Pixel>{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}}));
-  EXPECT_EQ(walkedPixels(4, 2, 0, 0), (std::vector<Pixel>{{4, 2}, {3, 1}, {2, 1}, {1, 0}, {0, 0}}));
-  EXPECT_EQ(walkedPixels(0, 0, 2, 4), (std::vector<Pixel>{{0, 0}, {0, 1}, {1, 2}, {1, 3}, {2, 4}}));
-  EXPECT_EQ(walkedPixels(0, 0, -4, 2),
-            (std::vector<Pixel>{{0, 0}, {-1, 1}, {-2, 1}, {-3, 2}, {-4, 2}}));
-  EXPECT_EQ(walkedPixels(0, 0, 3, 3), (std::vector<Pixel>{{0, 0}, {1, 1}, {2, 2}, {3, 3}}));
+::testing::AssertionResult drawsLikeTheWalk(HeadlessConsole& console, int x0, int y0, int x1,
+                                            int y1) {
+  return drawsExactly(console, x0, y0, x1, y1,
+                      onScreenPixels(x0, y0, x1, y1, console.width, console.height));
 }
 
-TEST(DrawLine, WorkedCasesOnTheConsole) {
-  HeadlessConsole console;
-  auto expectExactly = [&](std::vector<Pixel> pixels) {
-    std::vector<Pixel> drawn = drawnPixels(console, 0x00123456);
-    auto order = [](const Pixel& a, const Pixel& b) {
-      return std::pair(a.y, a.x) < std::pair(b.y, b.x);
-    };
-    std::sort(pixels.begin(), pixels.end(), order);
-    std::sort(drawn.begin(), drawn.end(), order);
-    EXPECT_EQ(drawn, pixels);
-    clear(console);
+TEST(DrawLine, WorkedCases) {
+  struct Case {
+    int x0, y0, x1, y1;
+    std::vector<Pixel> walk;  // in the order walked
   };
-  console.drawLine(5, 5, 5, 5, 0x00123456);
-  expectExactly({{5, 5}});
-  console.drawLine(0, 0, 4, 2, 0x00123456);
-  expectExactly({{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}});
-  console.drawLine(4, 2, 0, 0, 0x00123456);
-  expectExactly({{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}});
-  console.drawLine(0, 0, 2, 4, 0x00123456);
-  expectExactly({{0, 0}, {0, 1}, {1, 2}, {1, 3}, {2, 4}});
-  console.drawLine(0, 0, -4, 2, 0x00123456);
-  expectExactly({{0, 0}});
-  console.drawLine(0, 0, 3, 3, 0x00123456);
-  expectExactly({{0, 0}, {1, 1}, {2, 2}, {3, 3}});
+  const Case cases[] = {
+      {5, 5, 5, 5, {{5, 5}}},
+      {0, 0, 4, 2, {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}}},
+      {4, 2, 0, 0, {{4, 2}, {3, 1}, {2, 1}, {1, 0}, {0, 0}}},
+      {0, 0, 2, 4, {{0, 0}, {0, 1}, {1, 2}, {1, 3}, {2, 4}}},
+      {0, 0, -4, 2, {{0, 0}, {-1, 1}, {-2, 1}, {-3, 2}, {-4, 2}}},  // only (0, 0) is on screen
+      {0, 0, 3, 3, {{0, 0}, {1, 1}, {2, 2}, {3, 3}}},
+  };
+  HeadlessConsole console;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.x0 << "," << c.y0 << " to " << c.x1 << "," << c.y1);
+    std::vector<Pixel> walk;
+    naiveWalk(c.x0, c.y0, c.x1, c.y1, [&](std::int64_t x, std::int64_t y) {
+      walk.push_back({x, y});
+    });
+    EXPECT_EQ(walk, c.walk) << "the reference walk";
+    EXPECT_TRUE(drawsLikeTheWalk(console, c.x0, c.y0, c.x1, c.y1));
+  }
 
   // y = 0 is the bottom memory row, and the word is stored unchanged.
   console.drawLine(0, 0, 319, 0, 0x00FEDCBA);
   for (int x = 0; x < 320; ++x)
     ASSERT_EQ(console.at(x, 239), 0x00FEDCBAu) << x;
   EXPECT_EQ(drawnPixels(console, 0x00FEDCBA).size(), 320u);
-  clear(console);
 
   // Wholly outside, on every side and beyond the corners.
-  console.drawLine(-10, -10, -1, 500, 0x00123456);
-  console.drawLine(320, 0, 900, 239, 0x00123456);
-  console.drawLine(0, 240, 319, 240, 0x00123456);
-  console.drawLine(-5, 3, 3, -5, 0x00123456);
-  console.drawLine(INT_MIN, INT_MAX, INT_MAX, INT_MIN, 0x00123456);  // x + y = -1 throughout
-  expectExactly({});
+  EXPECT_TRUE(drawsExactly(console, -10, -10, -1, 500, {}));
+  EXPECT_TRUE(drawsExactly(console, 320, 0, 900, 239, {}));
+  EXPECT_TRUE(drawsExactly(console, 0, 240, 319, 240, {}));
+  EXPECT_TRUE(drawsExactly(console, -5, 3, 3, -5, {}));
+  EXPECT_TRUE(drawsExactly(console, INT_MIN, INT_MAX, INT_MAX, INT_MIN, {}));  // x + y = -1
 }
 
 TEST(DrawLine, EitherDirectionCoversTheSamePixels) {
@@ -194,11 +175,8 @@ TEST(DrawLine, EitherDirectionCoversTheSamePixels) {
     }
     console.drawLine(x0, y0, x1, y1, 0x00000001);
     const std::vector<Pixel> forward = drawnPixels(console, 1);
-    clear(console);
-    console.drawLine(x1, y1, x0, y0, 0x00000001);
-    ASSERT_EQ(drawnPixels(console, 1), forward)
+    ASSERT_TRUE(drawsExactly(console, x1, y1, x0, y0, forward))
         << "(" << x0 << ", " << y0 << ") and (" << x1 << ", " << y1 << ")";
-    clear(console);
   }
 }
 
@@ -220,8 +198,7 @@ struct LineMaker {
     if (random() % 4 == 0) dirY = dirX / 2 * (random() % 2 ? 1 : -1);  // 2:1 ties
     if (random() % 8 == 0) dirY = random() % 2 ? dirX : -dirX;         // diagonals
     if (random() % 8 == 0) std::swap(dirX, dirY);
-    const std::int64_t size =
-        std::max<std::int64_t>({1, dirX < 0 ? -dirX : dirX, dirY < 0 ? -dirY : dirY});
+    const std::int64_t size = std::max<std::int64_t>({1, std::abs(dirX), std::abs(dirY)});
     const std::int64_t before =
         std::uniform_int_distribution<std::int64_t>(0, reachStart)(random) / size;
     const std::int64_t after =
@@ -273,11 +250,11 @@ std::vector<Pixel> modelPixels(int x0, int y0, int x1, int y1, int width, int he
   __extension__ typedef unsigned __int128 U128;
   const std::int64_t dx = static_cast<std::int64_t>(x1) - x0;
   const std::int64_t dy = static_cast<std::int64_t>(y1) - y0;
-  const bool xMajor = (dx < 0 ? -dx : dx) > (dy < 0 ? -dy : dy);
+  const bool xMajor = std::abs(dx) > std::abs(dy);
   const std::int64_t majorDelta = xMajor ? dx : dy;
   const std::int64_t minorDelta = xMajor ? dy : dx;
-  const std::int64_t a = majorDelta < 0 ? -majorDelta : majorDelta;
-  const std::int64_t b = minorDelta < 0 ? -minorDelta : minorDelta;
+  const U128 a = static_cast<U128>(std::abs(majorDelta));
+  const U128 b = static_cast<U128>(std::abs(minorDelta));
   const std::int64_t majorStep = majorDelta < 0 ? -1 : 1;
   const std::int64_t minorStep = minorDelta < 0 ? -1 : 1;
   const std::int64_t majorStart = xMajor ? x0 : y0;
@@ -285,15 +262,13 @@ std::vector<Pixel> modelPixels(int x0, int y0, int x1, int y1, int width, int he
   std::vector<Pixel> pixels;
   for (std::int64_t m = 0; m < (xMajor ? width : height); ++m) {
     const std::int64_t i = (m - majorStart) * majorStep;
-    if (i < 0 || i > a) continue;
+    if (i < 0 || static_cast<U128>(i) > a) continue;
     std::int64_t moves = 0;
     if (a > 0) {
-      const U128 product = static_cast<U128>(b) * static_cast<U128>(i);
-      const U128 quotient = product / static_cast<U128>(a);
-      const U128 twiceRemainder = 2 * (product % static_cast<U128>(a));
-      const bool roundUp = twiceRemainder > static_cast<U128>(a) ||
-                           (twiceRemainder == static_cast<U128>(a) && majorStep < 0);
-      moves = static_cast<std::int64_t>(quotient) + (roundUp ? 1 : 0);
+      const U128 product = b * static_cast<U128>(i);
+      const U128 twiceRemainder = 2 * (product % a);
+      const bool roundUp = twiceRemainder > a || (twiceRemainder == a && majorStep < 0);
+      moves = static_cast<std::int64_t>(product / a) + (roundUp ? 1 : 0);
     }
     const std::int64_t n = minorStart + minorStep * moves;
     const Pixel p = xMajor ? Pixel{m, n} : Pixel{n, m};
@@ -304,35 +279,19 @@ std::vector<Pixel> modelPixels(int x0, int y0, int x1, int y1, int width, int he
 
 TEST(DrawLine, ClosedFormModelMatchesTheWalk) {
   LineMaker lines{.width = 61, .height = 47};
-  auto order = [](const Pixel& p, const Pixel& q) {
-    return std::pair(p.y, p.x) < std::pair(q.y, q.x);
-  };
   for (int i = 0; i < 4000; ++i) {
     const auto [x0, y0, x1, y1] = lines.through(i % 2 ? 300 : 5000, 3000);
-    std::vector<Pixel> walk = onScreenPixels(x0, y0, x1, y1, 61, 47);
-    std::vector<Pixel> model = modelPixels(x0, y0, x1, y1, 61, 47);
-    std::sort(walk.begin(), walk.end(), order);
-    std::sort(model.begin(), model.end(), order);
-    ASSERT_EQ(model, walk) << "(" << x0 << ", " << y0 << ") to (" << x1 << ", " << y1 << ")";
+    ASSERT_EQ(sorted(modelPixels(x0, y0, x1, y1, 61, 47)),
+              sorted(onScreenPixels(x0, y0, x1, y1, 61, 47)))
+        << "(" << x0 << ", " << y0 << ") to (" << x1 << ", " << y1 << ")";
   }
 }
 
 TEST(DrawLine, EndPointsAcrossTheWhole32BitRange) {
   HeadlessConsole console(61, 47);
   LineMaker lines{.width = 61, .height = 47};
-  auto order = [](const Pixel& p, const Pixel& q) {
-    return std::pair(p.y, p.x) < std::pair(q.y, q.x);
-  };
   auto check = [&](int x0, int y0, int x1, int y1) {
-    std::vector<Pixel> model = modelPixels(x0, y0, x1, y1, 61, 47);
-    std::sort(model.begin(), model.end(), order);
-    console.drawLine(x0, y0, x1, y1, 0x00ABCDEF);
-    std::vector<Pixel> drawn = drawnPixels(console, 0x00ABCDEF);
-    std::sort(drawn.begin(), drawn.end(), order);
-    clear(console);
-    return drawn == model ? ::testing::AssertionSuccess()
-                          : ::testing::AssertionFailure()
-                                << "(" << x0 << ", " << y0 << ") to (" << x1 << ", " << y1 << ")";
+    return drawsExactly(console, x0, y0, x1, y1, modelPixels(x0, y0, x1, y1, 61, 47));
   };
   for (int i = 0; i < 4000; ++i) {
     const std::int64_t reach = std::int64_t{1} << (31 + i % 2);

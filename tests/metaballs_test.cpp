@@ -350,11 +350,11 @@ TEST_F(Metaballs, NetIsOpenWhereTheSurfaceReachesLayer15) {
 // What the scripted generator does in one cell; cells not listed miss every
 // roll and reset the jitter.
 struct CellEvents {
-  std::array<std::optional<std::uint32_t>, 6> jitterDraw;  // the offset draw on a hit
+  std::array<std::optional<std::uint32_t>, 6> jitterDraw{};  // the offset draw on a hit
   bool collapse = false;
   bool stretch = false;
-  bool keepJitter = false;                 // the reset roll fails (at Intensity below 999)
-  std::optional<std::uint32_t> resetDraw;  // replaces the reset roll's draw of 0 or 999
+  bool keepJitter = false;                   // the reset roll fails (at Intensity below 999)
+  std::optional<std::uint32_t> resetDraw{};  // replaces the reset roll's draw of 0 or 999
 };
 using Events = std::map<int, CellEvents>;  // by cell number z·225 + y·15 + x
 
@@ -362,75 +362,71 @@ int cellNumber(int x, int y, int z) {
   return (z * 15 + y) * 15 + x;
 }
 
+CellEvents eventsOf(const Events& events, int cell) {
+  const auto found = events.find(cell);
+  return found == events.end() ? CellEvents{} : found->second;
+}
+
 // A miss is 1 (never a multiple of a modulus of 10 or more), a hit 0; the reset
 // roll's r is 0 (below any Intensity) or 999.
 std::vector<std::uint32_t> scriptFor(bool flash, const Events& events) {
   std::vector<std::uint32_t> draws = {flash ? 0u : 1u};
   for (int cell = 0; cell < kCellCount; ++cell) {
-    const auto found = events.find(cell);
-    const CellEvents cellEvents = found == events.end() ? CellEvents{} : found->second;
-    for (const auto& offset : cellEvents.jitterDraw) {
-      if (offset) {
-        draws.push_back(0);
-        draws.push_back(*offset);
-      } else {
-        draws.push_back(1);
-      }
+    const CellEvents e = eventsOf(events, cell);
+    for (const auto& offset : e.jitterDraw) {
+      draws.push_back(offset ? 0 : 1);
+      if (offset) draws.push_back(*offset);
     }
-    draws.push_back(cellEvents.collapse ? 0 : 1);
-    draws.push_back(cellEvents.stretch ? 0 : 1);
-    draws.push_back(cellEvents.resetDraw.value_or(cellEvents.keepJitter ? 999 : 0));
+    draws.push_back(e.collapse ? 0 : 1);
+    draws.push_back(e.stretch ? 0 : 1);
+    draws.push_back(e.resetDraw.value_or(e.keepJitter ? 999 : 0));
   }
   return draws;
 }
 
-// The camera's closed form: eye at world (0, 0, 300), focal length 300 pixels,
-// 8.75 world units per cell and the lattice origin at world (−64, −64, −64).
-struct Projected {
-  double x, y;
-};
-Projected closedForm(const ContourPoint& p) {
-  const double X = 8.75 * p.x - 64, Y = 8.75 * p.y - 64, Z = 8.75 * p.z - 64;
-  return {160 + 300 * X / (300 - Z), 120 + 300 * Y / (300 - Z)};
+// drawLine between two points as the camera's closed form projects them: eye
+// at world (0, 0, 300), focal length 300 pixels, 8.75 world units per cell and
+// the lattice origin at world (−64, −64, −64). Each pixel coordinate (x0, y0,
+// x1, y1) is shifted by its offset where one is given.
+void drawProjected(HeadlessConsole& console, const ContourPoint& from, const ContourPoint& to,
+                   std::array<const float*, 4> offsets, std::uint32_t colour) {
+  int pixel[4];
+  int k = 0;
+  for (const ContourPoint& p : {from, to}) {
+    const double X = 8.75 * p.x - 64, Y = 8.75 * p.y - 64, Z = 8.75 * p.z - 64;
+    for (const double coordinate : {160 + 300 * X / (300 - Z), 120 + 300 * Y / (300 - Z)}) {
+      pixel[k] = toPixelCoordinate(coordinate);
+      if (offsets[k] != nullptr) pixel[k] = jitteredPixelCoordinate(pixel[k], *offsets[k]);
+      ++k;
+    }
+  }
+  console.drawLine(pixel[0], pixel[1], pixel[2], pixel[3], colour);
 }
 
 // The picture render() should draw over `console`, given the field's crossings.
 void modelRender(HeadlessConsole& console, const BlobField& f, bool flash, const Events& events) {
   const std::uint32_t colour = flash ? kFlashColour : kContourColour;
-  float offsets[6] = {};
+  float o[6] = {};
   for (int z = 0; z < 15; ++z) {
     for (int y = 0; y < 15; ++y) {
       for (int x = 0; x < 15; ++x) {
-        const auto found = events.find(cellNumber(x, y, z));
-        const CellEvents e = found == events.end() ? CellEvents{} : found->second;
+        const CellEvents e = eventsOf(events, cellNumber(x, y, z));
         for (int k = 0; k < 6; ++k) {
-          if (e.jitterDraw[k]) offsets[k] = static_cast<float>(*e.jitterDraw[k]) * 0.002f - 10.0f;
+          if (e.jitterDraw[k]) o[k] = static_cast<float>(*e.jitterDraw[k]) * 0.002f - 10.0f;
         }
         if (const auto xy = f.faceSegment(FaceFamily::XY, x, y, z)) {
-          ContourPoint first = xy->first, second = xy->second;
-          if (e.collapse) first = {0, 0, 0};
-          if (e.stretch) second = {3 * first.x, 3 * first.y, 3 * first.z};
-          const Projected a = closedForm(first), b = closedForm(second);
-          console.drawLine(jitteredPixelCoordinate(toPixelCoordinate(a.x), offsets[0]),
-                           jitteredPixelCoordinate(toPixelCoordinate(a.y), offsets[1]),
-                           jitteredPixelCoordinate(toPixelCoordinate(b.x), offsets[2]),
-                           jitteredPixelCoordinate(toPixelCoordinate(b.y), offsets[3]), colour);
+          const ContourPoint first = e.collapse ? ContourPoint{0, 0, 0} : xy->first;
+          const ContourPoint second =
+              e.stretch ? ContourPoint{3 * first.x, 3 * first.y, 3 * first.z} : xy->second;
+          drawProjected(console, first, second, {&o[0], &o[1], &o[2], &o[3]}, colour);
         }
         if (const auto xz = f.faceSegment(FaceFamily::XZ, x, y, z)) {
-          const Projected a = closedForm(xz->first), b = closedForm(xz->second);
-          console.drawLine(toPixelCoordinate(a.x), toPixelCoordinate(a.y), toPixelCoordinate(b.x),
-                           toPixelCoordinate(b.y), colour);
+          drawProjected(console, xz->first, xz->second, {}, colour);
         }
         if (const auto yz = f.faceSegment(FaceFamily::YZ, x, y, z)) {
-          const Projected a = closedForm(yz->first), b = closedForm(yz->second);
-          console.drawLine(jitteredPixelCoordinate(toPixelCoordinate(a.x), offsets[4]),
-                           jitteredPixelCoordinate(toPixelCoordinate(a.y), offsets[5]),
-                           toPixelCoordinate(b.x), toPixelCoordinate(b.y), colour);
+          drawProjected(console, yz->first, yz->second, {&o[4], &o[5], nullptr, nullptr}, colour);
         }
-        if (!e.keepJitter) {
-          for (float& offset : offsets)
-            offset = 0.0f;
-        }
+        if (!e.keepJitter) std::fill(std::begin(o), std::end(o), 0.0f);
       }
     }
   }
@@ -441,6 +437,31 @@ int differingPixels(const HeadlessConsole& a, const HeadlessConsole& b) {
   for (int i = 0; i < a.width * a.height; ++i)
     count += a.pixels[i] != b.pixels[i];
   return count;
+}
+
+// Renders `f` over `console` at `frame` with the draws that make `events`
+// happen; returns how many draws were taken.
+std::size_t renderScripted(BlobField& f, HeadlessConsole& console, bool flash, const Events& events,
+                           int frame = 1) {
+  console.frameCounter = frame;
+  ScriptedRandom draws(scriptFor(flash, events));
+  f.render(console, 0.1, frame);
+  return draws.drawsTaken();
+}
+
+// Renders `f` with the draws that make `scripted` happen; the picture must be
+// the model's of `modelled`, and every scripted draw taken.
+void expectModelPicture(BlobField& f, bool flash, const Events& scripted, const Events& modelled) {
+  auto reference = std::make_unique<BlobField>(f);
+  reference->computeCrossings();
+  HeadlessConsole drawn(320, 240, 0x00010203), expected(320, 240, 0x00010203);
+  EXPECT_EQ(renderScripted(f, drawn, flash, scripted), scriptFor(flash, scripted).size());
+  modelRender(expected, *reference, flash, modelled);
+  EXPECT_EQ(differingPixels(drawn, expected), 0);
+}
+
+void expectModelPicture(BlobField& f, bool flash, const Events& events) {
+  expectModelPicture(f, flash, events, events);
 }
 
 TEST_F(Metaballs, EmptyFieldDrawsNothingButMakesEveryRoll) {
@@ -464,10 +485,7 @@ TEST_F(Metaballs, JitterHitsTakeOneMoreDrawAndAreClearedAtTheEnd) {
   events[3374].jitterDraw[2] = 17;
   events[3374].keepJitter = true;
   Intensity = 500.0f;
-  console.frameCounter = 3;
-  ScriptedRandom draws(scriptFor(false, events));
-  field().render(console, 0.1, 3);
-  EXPECT_EQ(draws.drawsTaken(), 1u + 3375u * 9u + 4u);
+  EXPECT_EQ(renderScripted(field(), console, false, events, 3), 1u + 3375u * 9u + 4u);
   // Even with the last cell's reset roll failing, the offsets end at 0.
   for (float offset : jitter)
     EXPECT_EQ(offset, 0.0f);
@@ -572,18 +590,6 @@ class MetaballPicture : public Metaballs {
     reference_->computeCrossings();
   }
 
-  // Renders with the given disturbances and compares with the model.
-  void expectModelPicture(bool flash, const Events& events, int frameCounter = 1) {
-    HeadlessConsole drawn(320, 240, 0x00010203);
-    HeadlessConsole expected(320, 240, 0x00010203);
-    drawn.frameCounter = frameCounter;
-    ScriptedRandom draws(scriptFor(flash, events));
-    field().render(drawn, 0.1, frameCounter);
-    modelRender(expected, *reference_, flash, events);
-    EXPECT_EQ(differingPixels(drawn, expected), 0);
-    EXPECT_EQ(draws.drawsTaken(), scriptFor(flash, events).size());
-  }
-
   // The first cells (in loop order) whose face of `family` has a segment, with z ≤ 12.
   std::vector<int> cellsWith(FaceFamily family) const {
     std::vector<int> cells;
@@ -605,7 +611,7 @@ TEST_F(MetaballPicture, UndisturbedNetMatchesTheCameraClosedForm) {
   ASSERT_GT(cellsWith(FaceFamily::XZ).size(), 10u);
   ASSERT_GT(cellsWith(FaceFamily::YZ).size(), 10u);
   Intensity = 700.0f;
-  expectModelPicture(false, {});
+  expectModelPicture(field(), false, {});
 }
 
 TEST_F(MetaballPicture, FlashJitterAndSpikes) {
@@ -626,7 +632,7 @@ TEST_F(MetaballPicture, FlashJitterAndSpikes) {
   events[xy[xy.size() / 2]].stretch = true;
   events[xy[2 * xy.size() / 3]].collapse = true;
   events[xy[2 * xy.size() / 3]].stretch = true;
-  expectModelPicture(true, events);
+  expectModelPicture(field(), true, events);
 
   // The same net undisturbed differs: the disturbances showed.
   HeadlessConsole plain(320, 240, 0x00010203), disturbed(320, 240, 0x00010203);
@@ -646,12 +652,7 @@ TEST_F(MetaballPicture, AtIntensity1000EveryResetRollSucceeds) {
     events[cell].keepJitter = true;
   Events ownCellOnly;
   ownCellOnly[xy[0]].jitterDraw = events[xy[0]].jitterDraw;
-  HeadlessConsole drawn(320, 240, 0), expected(320, 240, 0);
-  drawn.frameCounter = 1;
-  ScriptedRandom draws(scriptFor(false, events));
-  field().render(drawn, 0.1, 1);
-  modelRender(expected, *reference_, false, ownCellOnly);
-  EXPECT_EQ(differingPixels(drawn, expected), 0);
+  expectModelPicture(field(), false, events, ownCellOnly);
 }
 
 TEST_F(MetaballPicture, ResetRollNeedsItsDrawBelowIntensity) {
@@ -666,7 +667,7 @@ TEST_F(MetaballPicture, ResetRollNeedsItsDrawBelowIntensity) {
     events[cell].keepJitter = true;
   }
   events[xy[3]].resetDraw = 1009;
-  expectModelPicture(false, events);
+  expectModelPicture(field(), false, events);
 }
 
 TEST_F(Metaballs, StretchBehindTheEyeFollowsTheSameProjection) {
@@ -674,21 +675,16 @@ TEST_F(Metaballs, StretchBehindTheEyeFollowsTheSameProjection) {
   // 300: the projection flips through the eye and the line runs far off screen.
   field().value[6][7][14] = 1.0;
   field().value[12][3][14] = 1.0;
-  auto reference = std::make_unique<BlobField>(field());
-  reference->computeCrossings();
   Intensity = 600.0f;
   Events events;
   events[cellNumber(6, 7, 14)].stretch = true;
   events[cellNumber(12, 3, 14)].stretch = true;
-  HeadlessConsole drawn, expected;
-  drawn.frameCounter = 1;
-  ScriptedRandom draws(scriptFor(false, events));
-  field().render(drawn, 0.1, 1);
-  modelRender(expected, *reference, false, events);
-  EXPECT_EQ(differingPixels(drawn, expected), 0);
-  HeadlessConsole plain;
-  modelRender(plain, *reference, false, {});
-  EXPECT_GT(differingPixels(plain, expected), 50);
+  expectModelPicture(field(), false, events);
+  // render() left the field's crossings in place for the model.
+  HeadlessConsole plain, stretched;
+  modelRender(plain, field(), false, {});
+  modelRender(stretched, field(), false, events);
+  EXPECT_GT(differingPixels(plain, stretched), 50);
 }
 
 TEST_F(Metaballs, RebuildAndRenderAllocateNothing) {
@@ -707,50 +703,37 @@ TEST_F(Metaballs, RebuildAndRenderAllocateNothing) {
 }
 
 TEST_F(Metaballs, SpikeWitnessPixels) {
+  Intensity = 700.0f;
+  const int cell = cellNumber(4, 5, 5);
   // One XY face whose first end is exactly the lattice point (5, 5, 5): the
   // fraction 1 of an edge whose upper end is exactly 0.
   field().value[4][5][5] = 1.0;
   field().value[5][5][5] = 0.0;
-  Intensity = 700.0f;
-  HeadlessConsole console;
-  console.frameCounter = 1;
-  Events events;
-  events[cellNumber(4, 5, 5)].stretch = true;
-  ScriptedRandom draws(scriptFor(false, events));
-  field().render(console, 0.1, 1);
+  HeadlessConsole stretched;
+  renderScripted(field(), stretched, false, {{cell, {.stretch = true}}});
   // (5, 5, 5) lands on (141, 101) and three times it, (15, 15, 15), on (246, 206):
   // the stretched line is the diagonal between them.
   for (int i = 0; i <= 105; ++i) {
-    ASSERT_EQ(console.at(141 + i, 239 - (101 + i)), kContourColour) << i;
+    ASSERT_EQ(stretched.at(141 + i, 239 - (101 + i)), kContourColour) << i;
   }
 
   // Collapse: the first end moves to the lattice origin's pixel, (107, 67).
   field().reset();
   field().value[4][5][5] = 1.0;
   HeadlessConsole collapsed;
-  collapsed.frameCounter = 1;
-  Events collapse;
-  collapse[cellNumber(4, 5, 5)].collapse = true;
-  ScriptedRandom collapseDraws(scriptFor(false, collapse));
-  field().render(collapsed, 0.1, 1);
+  renderScripted(field(), collapsed, false, {{cell, {.collapse = true}}});
   EXPECT_EQ(collapsed.at(107, 239 - 67), kContourColour);
   EXPECT_EQ(collapsed.at(106, 239 - 67), 0u);
   EXPECT_EQ(collapsed.at(107, 239 - 66), 0u);
 
   // Both in one cell: the XY line shrinks to the origin's pixel plus the jitter.
-  field().reset();
-  field().value[4][5][5] = 1.0;
-  HeadlessConsole both;
-  both.frameCounter = 1;
-  Events bothEvents;
-  bothEvents[cellNumber(4, 5, 5)].collapse = true;
-  bothEvents[cellNumber(4, 5, 5)].stretch = true;
   // jitter[0] = 9750 · 0.002 − 10 = 9.5 and jitter[3] = 4750 · 0.002 − 10 = −0.5:
   // from (107 + 9.5, 67) → (116, 67) to (107, 67 − 0.5) → (107, 66).
-  bothEvents[cellNumber(4, 5, 5)].jitterDraw = {9750, std::nullopt, std::nullopt,
-                                                4750, std::nullopt, std::nullopt};
-  ScriptedRandom bothDraws(scriptFor(false, bothEvents));
-  field().render(both, 0.1, 1);
+  HeadlessConsole both;
+  CellEvents bothEvents{.collapse = true, .stretch = true};
+  bothEvents.jitterDraw[0] = 9750;
+  bothEvents.jitterDraw[3] = 4750;
+  renderScripted(field(), both, false, {{cell, bothEvents}});
   EXPECT_EQ(both.at(116, 239 - 67), kContourColour);
   EXPECT_EQ(both.at(107, 239 - 66), kContourColour);
 }

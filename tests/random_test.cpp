@@ -15,7 +15,8 @@ TEST(Random, SequencesForKnownSeeds) {
   EXPECT_EQ(nextRandom(), 7719u);
   EXPECT_EQ(nextRandom(), 21238u);
 
-  // Seed 1: 214013 + 2531011 = 2745024 = 0x0029E2C0 -> 0x29 = 41.
+  // Seed 1, after those draws: seeding sets the state anew.
+  // 214013 + 2531011 = 2745024 = 0x0029E2C0 -> 0x29 = 41.
   seedRandom(1);
   EXPECT_EQ(nextRandom(), 41u);
   EXPECT_EQ(nextRandom(), 18467u);
@@ -28,16 +29,8 @@ TEST(Random, HighBitOfStateIsMaskedOff) {
   EXPECT_EQ(nextRandom(), 35u);
   // Every draw stays within 0..32767 even when bit 31 of the state is set.
   seedRandom(12345);
-  for (int i = 0; i < 100000; ++i) ASSERT_LE(nextRandom(), 32767u);
-}
-
-TEST(Random, SeedingRestartsTheSequence) {
-  seedRandom(777);
-  const std::uint32_t first = nextRandom();
-  const std::uint32_t second = nextRandom();
-  seedRandom(777);
-  EXPECT_EQ(nextRandom(), first);
-  EXPECT_EQ(nextRandom(), second);
+  for (int i = 0; i < 100000; ++i)
+    ASSERT_LE(nextRandom(), 32767u);
 }
 
 }  // namespace
