@@ -23,9 +23,7 @@ class HeadlessBackend : public Backend {
     if (sink_) sink_(pixels, width, height);
     ++framesPresented_;
   }
-  bool keyWaiting() override {
-    return keyAfterFrames_ >= 0 && framesPresented_ >= keyAfterFrames_;
-  }
+  bool keyWaiting() override { return keyAfterFrames_ >= 0 && framesPresented_ >= keyAfterFrames_; }
   void close() override { open_ = false; }
 
   long long framesPresented() const { return framesPresented_; }

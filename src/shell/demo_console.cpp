@@ -28,8 +28,8 @@ void DemoConsole::create(const char* title, int width_, int height_) {
   titleSurface = std::make_unique<ptc::Surface>(width_, height_, format);
   screenArea = std::make_unique<ptc::Area>(0, 0, width_, height_);
   // The z-buffer is left uninitialised until the first clearFrame().
-  zBuffer.reset(new (std::nothrow)
-                    float[static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_)]);
+  zBuffer.reset(new (
+      std::nothrow) float[static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_)]);
   if (!zBuffer) {
     std::fputs("Cannot allock memory for z-buffer - ERROR!\n", stderr);
     std::fflush(stderr);
@@ -41,7 +41,9 @@ void DemoConsole::create(const char* title, int width_, int height_) {
   frameCounter = 0;
 }
 
-void DemoConsole::lock() { pixels = static_cast<std::uint32_t*>(backSurface->lock()); }
+void DemoConsole::lock() {
+  pixels = static_cast<std::uint32_t*>(backSurface->lock());
+}
 
 // The y-flip is done in 64 bits so that any int y is safe to test.
 static bool outside(int x, long long row, int width, int height) {
@@ -51,9 +53,9 @@ static bool outside(int x, long long row, int width, int height) {
 void DemoConsole::putPixelRGB(int x, int y, int r, int g, int b) {
   const long long row = static_cast<long long>(height) - 1 - y;
   if (outside(x, row, width, height)) return;
-  const std::uint32_t word = ((static_cast<std::uint32_t>(r) * 256u + static_cast<std::uint32_t>(g)) *
-                              256u) +
-                             static_cast<std::uint32_t>(b);
+  const std::uint32_t word =
+      ((static_cast<std::uint32_t>(r) * 256u + static_cast<std::uint32_t>(g)) * 256u) +
+      static_cast<std::uint32_t>(b);
   pixels[x + width * row] = word;
 }
 
@@ -71,8 +73,12 @@ void DemoConsole::present() {
   frameCounter += 1;
 }
 
-bool DemoConsole::keyPressed() { return key(); }
+bool DemoConsole::keyPressed() {
+  return key();
+}
 
-void DemoConsole::close() { ptc::Console::close(); }
+void DemoConsole::close() {
+  ptc::Console::close();
+}
 
 }  // namespace vornisk

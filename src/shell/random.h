@@ -14,7 +14,9 @@ extern Script script;
 extern void* scriptContext;
 }  // namespace random_detail
 
-inline void seedRandom(std::uint32_t seed) { random_detail::state = seed; }
+inline void seedRandom(std::uint32_t seed) {
+  random_detail::state = seed;
+}
 
 inline std::uint32_t nextRandom() {
   if (random_detail::script != nullptr) [[unlikely]] {

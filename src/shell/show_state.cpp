@@ -25,7 +25,8 @@ void resetShowState() {
   startTime = 0;
   jitterFrames = 0;
   random_detail::state = 0;
-  for (float& offset : jitter) offset = 0.0f;
+  for (float& offset : jitter)
+    offset = 0.0f;
 }
 
 }  // namespace vornisk
