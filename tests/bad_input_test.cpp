@@ -41,7 +41,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using testing::binDirectory;
 using testing::makeTempDirectory;
+using testing::sourceDirectory;
 using testing::writeFile;
 using Bytes = std::vector<unsigned char>;
 
@@ -51,16 +53,6 @@ constexpr auto kHardTimeout = std::chrono::seconds(30);
 constexpr auto kPromptExit = std::chrono::milliseconds(1000);
 // How long a demo runs before the test ends it, once it is in its frame loop.
 constexpr auto kShowRunsFor = std::chrono::milliseconds(1500);
-
-std::string binDirectory() {
-  const char* bin = std::getenv("VORNISK_BIN");
-  return bin != nullptr ? bin : VORNISK_DEFAULT_BIN;
-}
-
-std::string sourceDirectory() {
-  const char* source = std::getenv("VORNISK_SOURCE");
-  return source != nullptr ? source : VORNISK_DEFAULT_SOURCE;
-}
 
 // How the child's working directory is spoiled before the program starts.
 enum class WorkingDirectory { Normal, Deleted, Unreadable };
