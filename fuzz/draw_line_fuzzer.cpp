@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "shell/demo_console.h"
+#include "support/reference_line.h"
 
 namespace {
 
@@ -101,39 +102,7 @@ void plainWalk(GuardedFrame& target, std::int64_t x0, std::int64_t y0, std::int6
     if (x < 0 || x >= target.width || row < 0 || row >= target.height) return;
     target.frame()[static_cast<std::size_t>(x + row * target.width)] = kColour;
   };
-  const std::int64_t dx = x1 - x0;
-  const std::int64_t dy = y1 - y0;
-  const std::int64_t sx = dx >= 0 ? 1 : -1;
-  const std::int64_t sy = dy >= 0 ? 1 : -1;
-  const std::int64_t ax = 2 * (dx >= 0 ? dx : -dx);
-  const std::int64_t ay = 2 * (dy >= 0 ? dy : -dy);
-  std::int64_t x = x0;
-  std::int64_t y = y0;
-  if (ax > ay) {
-    std::int64_t e = ay - ax / 2;
-    plot(x, y);
-    while (x != x1) {
-      if (e > 0 || (e == 0 && sx == -1)) {
-        y += sy;
-        e -= ax;
-      }
-      x += sx;
-      e += ay;
-      plot(x, y);
-    }
-  } else {
-    std::int64_t e = ax - ay / 2;
-    plot(x, y);
-    while (y != y1) {
-      if (e > 0 || (e == 0 && sy == -1)) {
-        x += sx;
-        e -= ay;
-      }
-      y += sy;
-      e += ax;
-      plot(x, y);
-    }
-  }
+  vornisk::testing::naiveWalk(x0, y0, x1, y1, plot);
 }
 
 struct Line {

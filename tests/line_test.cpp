@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/reference_line.h"
 #include "support/test_support.h"
 
 namespace vornisk {
@@ -31,40 +32,10 @@ std::vector<Pixel> sorted(std::vector<Pixel> pixels) {
   return pixels;
 }
 
-// The unclipped walk, step by step in 64 bits, reporting every pixel it passes.
-// The major axis is the one with the larger delta; on a tie of the error term
-// the minor coordinate moves only when the major one decreases.
-template <typename Plot>
-void naiveWalk(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, Plot plot) {
-  const std::int64_t dx = x1 - x0;
-  const std::int64_t dy = y1 - y0;
-  const bool xMajor = std::abs(dx) > std::abs(dy);
-  std::int64_t x = x0;
-  std::int64_t y = y0;
-  std::int64_t& major = xMajor ? x : y;
-  std::int64_t& minor = xMajor ? y : x;
-  const std::int64_t majorEnd = xMajor ? x1 : y1;
-  const std::int64_t majorStep = (xMajor ? dx : dy) >= 0 ? 1 : -1;
-  const std::int64_t minorStep = (xMajor ? dy : dx) >= 0 ? 1 : -1;
-  const std::int64_t majorTwice = 2 * std::abs(xMajor ? dx : dy);
-  const std::int64_t minorTwice = 2 * std::abs(xMajor ? dy : dx);
-  std::int64_t e = minorTwice - majorTwice / 2;
-  plot(x, y);
-  while (major != majorEnd) {
-    if (e > 0 || (e == 0 && majorStep == -1)) {
-      minor += minorStep;
-      e -= majorTwice;
-    }
-    major += majorStep;
-    e += minorTwice;
-    plot(x, y);
-  }
-}
-
 // The pixels of the naive walk that land on a width × height buffer (y upward).
 std::vector<Pixel> onScreenPixels(int x0, int y0, int x1, int y1, int width, int height) {
   std::vector<Pixel> pixels;
-  naiveWalk(x0, y0, x1, y1, [&](std::int64_t x, std::int64_t y) {
+  testing::naiveWalk(x0, y0, x1, y1, [&](std::int64_t x, std::int64_t y) {
     if (x >= 0 && x < width && y >= 0 && y < height) pixels.push_back({x, y});
   });
   return pixels;
@@ -131,7 +102,7 @@ TEST(DrawLine, WorkedCases) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.x0 << "," << c.y0 << " to " << c.x1 << "," << c.y1);
     std::vector<Pixel> walk;
-    naiveWalk(c.x0, c.y0, c.x1, c.y1, [&](std::int64_t x, std::int64_t y) {
+    testing::naiveWalk(c.x0, c.y0, c.x1, c.y1, [&](std::int64_t x, std::int64_t y) {
       walk.push_back({x, y});
     });
     EXPECT_EQ(walk, c.walk) << "the reference walk";
