@@ -312,32 +312,22 @@ Bytes titlePicture(int width, int height) {
   return bytes;
 }
 
-void putLittle(Bytes& bytes, std::uint32_t value, int size) {
-  for (int i = 0; i < size; ++i)
-    bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
 // A 16-bit PCM WAV whose header announces `announcedSeconds` of sound but
 // which holds only `heldSeconds` of it (a file cut short), with `channels`.
 Bytes waveFile(double announcedSeconds, double heldSeconds, std::uint16_t channels = 1) {
   constexpr std::uint32_t kRate = 22050;
-  const std::uint16_t frameBytes = static_cast<std::uint16_t>(2 * std::max<int>(channels, 1));
-  const auto announced = static_cast<std::uint32_t>(announcedSeconds * kRate) * frameBytes;
-  const auto held = static_cast<std::uint32_t>(heldSeconds * kRate) * frameBytes;
-  Bytes bytes{'R', 'I', 'F', 'F'};
-  putLittle(bytes, 36 + announced, 4);
-  bytes.insert(bytes.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-  putLittle(bytes, 16, 4);
-  putLittle(bytes, 1, 2);  // PCM
-  putLittle(bytes, channels, 2);
-  putLittle(bytes, kRate, 4);
-  putLittle(bytes, kRate * frameBytes, 4);
-  putLittle(bytes, frameBytes, 2);
-  putLittle(bytes, 16, 2);
-  bytes.insert(bytes.end(), {'d', 'a', 't', 'a'});
-  putLittle(bytes, announced, 4);
-  for (std::uint32_t i = 0; i < held / 2; ++i) {
-    putLittle(bytes, (i / 25) % 2 == 0 ? 0x2000u : 0xE000u, 2);  // a square wave
+  const std::uint32_t frames = static_cast<std::uint32_t>(heldSeconds * kRate);
+  std::vector<std::int16_t> samples(static_cast<std::size_t>(frames) * std::max<int>(channels, 1));
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = (i / 25) % 2 == 0 ? 0x2000 : -0x2000;  // a square wave
+  }
+  Bytes bytes = testing::wavFile(kRate, channels, samples);
+  // Let the RIFF and data sizes promise the announced length.
+  const std::uint32_t frameBytes = 2u * static_cast<std::uint32_t>(std::max<int>(channels, 1));
+  const std::uint32_t announced = static_cast<std::uint32_t>(announcedSeconds * kRate) * frameBytes;
+  for (int i = 0; i < 4; ++i) {
+    bytes[4 + i] = static_cast<unsigned char>((36 + announced) >> (8 * i));
+    bytes[40 + i] = static_cast<unsigned char>(announced >> (8 * i));
   }
   return bytes;
 }
