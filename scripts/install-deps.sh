@@ -7,7 +7,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git python3
   libsdl2-dev libsdl2-mixer-dev
   zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
