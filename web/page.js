@@ -28,9 +28,23 @@
     }));
   }
 
+  // Something the show could not report itself (no WebAssembly, out of memory):
+  // one line, and the run is over.
+  function broken(error) {
+    if (document.body.dataset.state === 'error') return;  // reported already
+    message('vornisk: ' + (error && error.message ? error.message : error));
+    say('The show stopped with an error (see below).');
+    $('again').hidden = false;
+    setState('error');
+  }
+
   // A fresh module with the data files in its working directory.
+  // The loader's own chatter before the show runs goes to the console only.
   async function makeShow(settings) {
-    const module = await createVornisk(Object.assign({ canvas, print: message, printErr: message }, settings));
+    let live = false;
+    const print = (line) => (live ? message(line) : console.log(line));
+    const module = await createVornisk(Object.assign({ canvas, print, printErr: print, onAbort: broken }, settings));
+    live = true;
     module.FS.mkdir('/show');
     for (const name of names) if (files[name]) module.FS.writeFile('/show/' + name, files[name]);
     module.FS.chdir('/show');
@@ -166,10 +180,10 @@
     $('fullscreen').addEventListener('click', fullScreen);
     $('stage').addEventListener('dblclick', fullScreen);
     $('again').addEventListener('click', (event) => { event.stopPropagation(); ready(); });
-    $('stage').addEventListener('click', start);
+    $('stage').addEventListener('click', () => start().catch(broken));
     document.addEventListener('keydown', (event) => {
       if (document.body.dataset.state === 'running') keyEndedShow = true;
-      else if (!event.target.closest('input, button')) start();
+      else if (!event.target.closest('input, button')) start().catch(broken);
     });
     for (const input of document.querySelectorAll('input[type=file]')) {
       input.addEventListener('change', () => input.files[0] && useFile(input.dataset.name, input.files[0]));
@@ -185,6 +199,6 @@
     fetchData().then(ready);
   }
 
-  if (params.has('capture')) capture();
+  if (params.has('capture')) capture().catch(broken);
   else realTime();
 })();
