@@ -133,7 +133,7 @@ def run_captures(driver, url, root):
         expected, summary = native[case].communicate()
         check(native[case].returncode == 0 and hashes == expected and messages == '' and hashes.count('\n') == 174 * fps,
               f'capture seed {seed} fps {fps} data {folder}: {hashes.count(chr(10))} hash lines equal native')
-        print(f'     Chromium {rate:.1f} frames/s; native: {summary.strip().splitlines()[-1]}')
+        print(f'     Chromium {rate:.1f} frames/s; native, run alongside: {summary.strip().splitlines()[-1]}')
 
 
 def run_real_time(driver, url):
