@@ -1,4 +1,4 @@
-// A small pixel toolkit on SDL2: a console (window or full screen) that shows
+// A small pixel toolkit on SDL2 (or a web page's canvas): a console that shows
 // 32-bit frames and reports keys, off-screen surfaces, pixel formats, areas and
 // the error object. It carries no logic of the show.
 //
