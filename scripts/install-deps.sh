@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Vornisk needs to build, test and capture.
 # Does nothing when everything is present; needs root (or sudo) only when
-# something is missing. Usage: scripts/install-deps.sh [--with-tools]
+# something is missing. Usage: scripts/install-deps.sh [--with-tools] [--with-web]
 #   --with-tools  also the optional tools: ffmpeg (video capture), sox and
 #                 Xvfb (trying the show by hand), valgrind.
+#   --with-web    also the web build and its browser test: emscripten,
+#                 Chromium, chromedriver and selenium.
 set -euo pipefail
 
 packages=(
@@ -15,6 +17,10 @@ packages=(
 )
 if [[ "${1:-}" == "--with-tools" ]]; then
   packages+=(ffmpeg sox xvfb xauth valgrind)
+fi
+# The web preset (emscripten) and tests/web (headless Chromium through selenium).
+if [[ " $* " == *" --with-web "* ]]; then
+  packages+=(emscripten chromium chromium-driver python3-selenium)
 fi
 
 missing=()

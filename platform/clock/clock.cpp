@@ -16,12 +16,15 @@ void setTimeSource(TimeSource source, void* context) {
   currentContext = context;
 }
 
+#ifndef __EMSCRIPTEN__
+// (In a web browser the page's clock takes its place: web_clock.cpp.)
 std::uint32_t monotonicMilliseconds() {
   const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
   const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch);
   // Keep the low 32 bits: readings wrap like the classic multimedia timer.
   return static_cast<std::uint32_t>(static_cast<std::uint64_t>(milliseconds.count()));
 }
+#endif
 
 }  // namespace timing
 

@@ -1,6 +1,7 @@
-// A small sound layer on SDL2_mixer with the FSOUND_ calls the show makes:
-// start the library, open a music stream from a memory image, play it, stop it.
-// Every call returns what its caller relies on; the inner working is SDL2_mixer.
+// A small sound layer with the FSOUND_ calls the show makes: start the library,
+// open a music stream from a memory image, play it, stop it. Every call returns
+// what its caller relies on; the inner working is SDL2_mixer on the desktop
+// (fsound.cpp) and Web Audio in a web browser (web_audio.cpp).
 #pragma once
 
 #include <cstdint>

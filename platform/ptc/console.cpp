@@ -45,7 +45,7 @@ void Console::open(const char* title, int width, int height, const Format& /*for
                    int /*pages*/) {
   if (width <= 0 || height <= 0) throw DynamicError("invalid console size");
   close();
-  if (!backend_) backend_ = makeSdlBackend();
+  if (!backend_) backend_ = makeWindowBackend();
   frame_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0u);
   frameWidth_ = width;
   frameHeight_ = height;

@@ -1,4 +1,4 @@
-// A small pixel toolkit on SDL2: a console (window or full screen) that shows
+// A small pixel toolkit on SDL2 (or a web page's canvas): a console that shows
 // 32-bit frames and reports keys, off-screen surfaces, pixel formats, areas and
 // the error object. It carries no logic of the show.
 //
@@ -65,8 +65,9 @@ class Backend {
   virtual void close() = 0;
 };
 
-// The SDL window backend (sdl_backend.cpp).
-std::unique_ptr<Backend> makeSdlBackend();
+// The platform's window backend: the SDL window on the desktop (sdl_backend.cpp),
+// the page's canvas in a web browser (web_backend.cpp).
+std::unique_ptr<Backend> makeWindowBackend();
 
 class Console {
  public:
@@ -75,7 +76,7 @@ class Console {
   Console(const Console&) = delete;
   Console& operator=(const Console&) = delete;
 
-  // Replaces the backend; before open(). Without one, open() uses the SDL window.
+  // Replaces the backend; before open(). Without one, open() uses the window backend.
   void setBackend(std::unique_ptr<Backend> backend);
 
   // "fullscreen output" or "windowed output"; false for any other text.

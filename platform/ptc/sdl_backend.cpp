@@ -187,7 +187,7 @@ class SdlBackend : public Backend {
 
 }  // namespace
 
-std::unique_ptr<Backend> makeSdlBackend() {
+std::unique_ptr<Backend> makeWindowBackend() {
   return std::make_unique<SdlBackend>();
 }
 
