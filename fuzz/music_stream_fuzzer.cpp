@@ -1,30 +1,21 @@
 // Fuzzes the sound layer's music stream: any bytes become a memory image that
-// FSOUND_Stream_OpenFile opens with the show's mode 0x8029, and that
-// FSOUND_Stream_Play then plays, exactly as startMusic hands over music._vq.
-//
-// The layer runs with real output so that the decoders really decode: SDL's
-// "disk" audio driver writing to /dev/null with no delay stands in for a sound
-// card, and the mixer thread pulls buffers as fast as it can. After a play the
-// harness waits until the mixer has mixed a few buffers of the stream (or the
-// stream ended), then stops and closes it. What must hold: no crash or
+// FSOUND_Stream_OpenFile opens with the show's mode 0x8029 and FSOUND_Stream_Play
+// plays, as startMusic does with music._vq. SDL's "disk" audio driver, writing
+// to /dev/null with no delay, stands in for a sound card so the decoders really
+// run; after a play the harness waits until the mixer has mixed a few buffers
+// (or the stream ended), then stops and closes it. What must hold: no crash or
 // sanitizer report on either thread; an image that cannot be opened gives an
-// empty handle, and playing that handle fails with -1 and an error code.
+// empty handle, and playing that fails with -1 and an error code.
 //
-// Three settings keep the run honest and quick:
+// Settings that keep the run honest and quick:
 // - the mixer's libraries ask calloc for absurd sizes when a header says so and
-//   cope with the null it returns, as the C library promises; AddressSanitizer
-//   would call that fatal unless told allocator_may_return_null;
-// - SDL2_mixer 2.6's FLAC reader makes a new audio stream for every STREAMINFO
-//   block and forgets the previous one, so a file with two leaks a few KiB per
-//   open; that one leak of the system's library is suppressed by the name of
-//   the libFLAC call it happens under (which needs the slow, full unwinder to
-//   be seen through SDL's frames);
-// - MIDI through FluidSynth loads a 6 MB sound font on every open (half a
-//   second), so FluidSynth is switched off here.
-//
-// Only the layer itself is instrumented for coverage: SDL2_mixer and its
-// decoder libraries are the system's, so libFuzzer cannot steer into them; the
-// sanitizers still check every byte they copy out of the image.
+//   cope with the null they get back: allocator_may_return_null;
+// - SDL2_mixer 2.6's FLAC reader leaks one audio stream per extra STREAMINFO
+//   block; that system leak is suppressed by the libFLAC call it happens under
+//   (seen through SDL's frames only by the slow, full unwinder);
+// - FluidSynth loads a 6 MB sound font on every MIDI open, so it is off.
+// Only the layer itself is instrumented for coverage; the sanitizers still
+// check every byte the system's decoders copy out of the image.
 #include <SDL.h>
 #include <SDL_mixer.h>
 
@@ -47,14 +38,12 @@ constexpr int kBuffersToMix = 8;
 constexpr auto kMixDeadline = std::chrono::seconds(5);
 
 std::atomic<int> buffersMixed{0};
-std::atomic<int> endsReported{0};
 
 void SDLCALL countBuffer(void*, Uint8*, int) {
   buffersMixed.fetch_add(1);
 }
 
-signed char countEnd(FSOUND_STREAM*, void*, int, int) {
-  endsReported.fetch_add(1);
+signed char onEnd(FSOUND_STREAM*, void*, int, int) {
   return 1;
 }
 
@@ -94,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
   }
-  FSOUND_Stream_SetEndCallback(stream, &countEnd, 0);
-  FSOUND_Stream_SetSynchCallback(stream, &countEnd, 0);
+  FSOUND_Stream_SetEndCallback(stream, &onEnd, 0);
+  FSOUND_Stream_SetSynchCallback(stream, &onEnd, 0);
   const int channel = FSOUND_Stream_Play(-1, stream);
   if (channel != -1) {
     FSOUND_SetPan(channel, -1);

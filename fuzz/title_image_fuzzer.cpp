@@ -1,15 +1,11 @@
 // Fuzzes the title picture loader: any bytes, as a file, go to
-// DemoConsole::loadTitleImage on a headless 320 × 240 console.
-//
-// What must hold: the loader either returns or throws ptc::DynamicError, and
-// nothing else escapes. A file shorter than its 18-byte header, or one whose
-// picture has more words than the title surface, is refused; a refused file
-// leaves the title surface as it was. A loaded file writes exactly the words a
+// DemoConsole::loadTitleImage on a headless 320 × 240 console, through a memory
+// file (memfd) opened by its /proc/self/fd path. What must hold: the loader
+// returns or throws ptc::DynamicError, nothing else; a file shorter than its
+// 18-byte header, or one with more pixels than the title surface, is refused
+// and leaves the surface as it was; a loaded file writes exactly the words a
 // plain model of the format gives (bottom row first, blue-green-red, a short
 // file finishing black) and no others.
-//
-// The bytes reach the loader through a memory file (memfd) opened by its
-// /proc/self/fd path, so the fuzzer touches no disk.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -53,12 +49,9 @@ struct Harness {
   }
 
   void writeFile(const std::uint8_t* data, std::size_t size) {
-    if (ftruncate(fd, 0) != 0) fail("cannot empty the memory file");
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t wrote = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-      if (wrote <= 0) fail("cannot fill the memory file");
-      done += static_cast<std::size_t>(wrote);
+    // A memory file takes a whole write of the few KiB the runs allow at once.
+    if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) {
+      fail("cannot fill the memory file");
     }
   }
 };
@@ -86,12 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   }
 
-  std::size_t width = 0;
-  std::size_t height = 0;
-  if (size >= kHeaderBytes) {
-    width = data[12] + 256u * data[13];
-    height = data[14] + 256u * data[15];
-  }
+  const std::size_t width = size >= kHeaderBytes ? data[12] + 256u * data[13] : 0;
+  const std::size_t height = size >= kHeaderBytes ? data[14] + 256u * data[15] : 0;
   const bool acceptable = size >= kHeaderBytes && width * height <= surfaceWords;
   if (refused != !acceptable) fail(refused ? "refused an acceptable file" : "accepted a bad file");
 
