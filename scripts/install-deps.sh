@@ -3,18 +3,19 @@
 # Does nothing when everything is present; needs root (or sudo) only when
 # something is missing. Usage: scripts/install-deps.sh [--with-tools]
 #   --with-tools  also the optional tools: ffmpeg (video capture), sox and
-#                 Xvfb (trying the show by hand), valgrind.
+#                 Xvfb (trying the show by hand), valgrind; Xvfb and xdotool
+#                 also run the bad-input tests' rows on a real X server.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libsdl2-dev libsdl2-mixer-dev
+  libsdl2-dev libsdl2-mixer-dev libx11-dev
   zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
 )
 if [[ "${1:-}" == "--with-tools" ]]; then
-  packages+=(ffmpeg sox xvfb xauth valgrind)
+  packages+=(ffmpeg sox xvfb xauth valgrind xdotool)
 fi
 
 missing=()
