@@ -96,7 +96,7 @@ Bytes garbage() {
 // ---------------------------------------------------------------------------
 // The table.
 
-// What the test does once the show has run 1.5 s in its frame loop, besides
+// What the test does once the show has run for a second, besides
 // sending `signal` when a row names one.
 enum class Act { Nothing, StopThenContinue, EndDisplay, Key, CloseWindow };
 
@@ -354,7 +354,7 @@ TEST_P(BadInput, EndsAsTheTableSays) {
     if (Clock::now() - started > 30s) timedOut = kill(show.pid, SIGKILL) == 0;
     if (!acts || acted != Clock::time_point{}) continue;
     if (ready == Clock::time_point{} && catchesSigterm(show.pid)) ready = Clock::now();
-    if (ready == Clock::time_point{} || Clock::now() - ready < 1500ms) continue;
+    if (ready == Clock::time_point{} || Clock::now() - ready < 1s) continue;
     act(row, show.pid, xvfb, display);
     acted = Clock::now();
   }
