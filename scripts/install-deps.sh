@@ -3,8 +3,9 @@
 # Does nothing when everything is present; needs root (or sudo) only when
 # something is missing. Usage: scripts/install-deps.sh [--with-tools]
 #   --with-tools  also the optional tools: ffmpeg (video capture), sox and
-#                 Xvfb (trying the show by hand), valgrind; Xvfb and xdotool
-#                 also run the bad-input tests' rows on a real X server.
+#                 Xvfb (trying the show by hand), valgrind; Xvfb, xdotool and
+#                 weston also run the bad-input tests' rows on real display
+#                 servers.
 set -euo pipefail
 
 packages=(
@@ -15,7 +16,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
 )
 if [[ "${1:-}" == "--with-tools" ]]; then
-  packages+=(ffmpeg sox xvfb xauth valgrind xdotool)
+  packages+=(ffmpeg sox xvfb xauth valgrind xdotool weston)
 fi
 
 missing=()

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -99,13 +100,16 @@ Bytes garbage() {
 // What the test does once the show has run for a second, besides
 // sending `signal` when a row names one.
 enum class Act { Nothing, StopThenContinue, EndDisplay, Key, CloseWindow };
+// Where the show runs: SDL's dummy video driver, or windowed on an Xvfb of the
+// row's own, or on a Wayland compositor (weston) of its own, shown in an Xvfb.
+enum class Server { Dummy, X, Wayland };
 
 struct Row {
   const char* name;
   std::vector<std::pair<const char*, std::optional<Bytes>>> plant = {};  // nullopt: removed
   std::vector<std::string> command = {"vornisk"};
   Environment environment = {};
-  bool underX = false;  // on an Xvfb of the row's own, windowed
+  Server server = Server::Dummy;
   int signal = 0;
   Act act = Act::Nothing;
   int status = 0;
@@ -203,13 +207,16 @@ std::vector<Row> rows() {
     {.name = "WorkingDirectoryUnreadable", .status = 1, .err = kNoTitle,
      .shell = "chmod 0 . && if [ $(id -u) = 0 ]; then exec setpriv --reuid=65534 --regid=65534 "
               "--clear-groups \"$0\" \"$@\"; fi"},
-    {.name = "XDisplayEnded", .underX = true, .act = Act::EndDisplay, .status = 1,
+    {.name = "XDisplayEnded", .server = Server::X, .act = Act::EndDisplay, .status = 1,
      .err = "vornisk: lost the display\n"},
-    {.name = "XSighup", .underX = true, .signal = SIGHUP},
+    {.name = "XSighup", .server = Server::X, .signal = SIGHUP},
     // Stopped for 2 s, it carries on (the pacing does not rush to catch up), and SIGTERM ends it.
-    {.name = "XSigstopThenSigcont", .underX = true, .act = Act::StopThenContinue},
-    {.name = "XKeyPress", .underX = true, .act = Act::Key},
-    {.name = "XWindowClosed", .underX = true, .act = Act::CloseWindow},
+    {.name = "XSigstopThenSigcont", .server = Server::X, .act = Act::StopThenContinue},
+    {.name = "XKeyPress", .server = Server::X, .act = Act::Key},
+    {.name = "XWindowClosed", .server = Server::X, .act = Act::CloseWindow},
+    // libdecor may add a line of its own.
+    {.name = "WaylandCompositorEnded", .server = Server::Wayland, .act = Act::EndDisplay,
+     .status = 1, .err = "%vornisk: lost the display\n"},
   };
   // clang-format on
 }
@@ -257,17 +264,13 @@ struct Child {
   pid_t pid = -1;  // -1 once reaped
 };
 
-// Xvfb on a display number it picks itself and prints.
-std::string startXvfb(std::optional<Child>& xvfb) {
-  xvfb.emplace(std::vector<std::string>{"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen",
-                                        "0", "1024x768x24"},
-               Environment{}, "/");
+// Polls `done` for up to 10 s.
+bool soon(const std::function<bool()>& done) {
   for (const auto deadline = Clock::now() + 10s; Clock::now() < deadline;) {
-    const std::string number = xvfb->out();
-    if (number.find('\n') != std::string::npos) return ":" + number.substr(0, number.find('\n'));
+    if (done()) return true;
     std::this_thread::sleep_for(10ms);
   }
-  return {};
+  return false;
 }
 
 // Whether the child has a handler for SIGTERM: SDL installs it when the display
@@ -281,9 +284,9 @@ bool catchesSigterm(pid_t pid) {
   return false;
 }
 
-void act(const Row& row, pid_t show, std::optional<Child>& xvfb, const std::string& display) {
+void act(const Row& row, pid_t show, std::optional<Child>& server, const std::string& display) {
   if (row.signal != 0) kill(show, row.signal);
-  if (row.act == Act::EndDisplay) xvfb.reset();
+  if (row.act == Act::EndDisplay) server.reset();
   EXPECT_TRUE(row.act != Act::CloseWindow || closeWindow(display));
   // Through XTEST, to the window with the focus.
   const std::string key = "DISPLAY=" + display +
@@ -311,24 +314,39 @@ class BadInput : public ::testing::TestWithParam<Row> {};
 
 TEST_P(BadInput, EndsAsTheTableSays) {
   const Row& row = GetParam();
-  std::optional<Child> xvfb;
+  std::optional<Child> xvfb, weston;
   std::string display;
+  const std::string runtime = testing::makeTempDirectory();  // weston's XDG_RUNTIME_DIR
   Environment environment = row.environment;
-  if (row.underX) {
-    if (std::system("command -v Xvfb xdotool >/dev/null") != 0) {
+  if (row.server != Server::Dummy) {
+    const std::string tools = row.server == Server::X ? "Xvfb xdotool" : "Xvfb weston";
+    if (std::system(("command -v " + tools + " >/dev/null").c_str()) != 0) {
       // CI sets VORNISK_REQUIRE_X: there these rows must run.
-      if (std::getenv("VORNISK_REQUIRE_X") != nullptr) FAIL() << "Xvfb or xdotool is missing";
-      GTEST_SKIP() << "needs Xvfb and xdotool (scripts/install-deps.sh --with-tools)";
+      if (std::getenv("VORNISK_REQUIRE_X") != nullptr) FAIL() << "needs " << tools;
+      GTEST_SKIP() << "needs " << tools << " (scripts/install-deps.sh --with-tools)";
     }
-    display = startXvfb(xvfb);
-    ASSERT_FALSE(display.empty()) << "Xvfb did not start: " << xvfb->err();
-    // The X11 driver's libraries keep a few blocks for the life of the process.
+    // Xvfb picks a free display number and prints it.
+    xvfb.emplace(std::vector<std::string>{"Xvfb", "-displayfd", "1", "-nolisten", "tcp"},
+                 Environment{}, "/");
+    ASSERT_TRUE(soon([&] { return xvfb->out().find('\n') != std::string::npos; })) << xvfb->err();
+    display = ":" + xvfb->out().substr(0, xvfb->out().find('\n'));
+    // The video drivers' libraries keep a few blocks for the life of the process.
     const char* asan = std::getenv("ASAN_OPTIONS");
     environment.insert({{"DISPLAY", display},
                         {"SDL_VIDEODRIVER", {}},
                         {"WAYLAND_DISPLAY", {}},
                         {"PTC_WINDOWED", "1"},
                         {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":detect_leaks=0"}});
+  }
+  if (row.server == Server::Wayland) {
+    // On its X11 backend weston has an output and a seat, as on a desktop.
+    weston.emplace(std::vector<std::string>{"weston", "--backend=x11-backend.so", "--use-pixman",
+                                            "--socket=vornisk", "--idle-time=0"},
+                   Environment{{"DISPLAY", display}, {"XDG_RUNTIME_DIR", runtime}}, "/");
+    ASSERT_TRUE(soon([&] { return fs::exists(runtime + "/vornisk"); })) << weston->err();
+    environment["DISPLAY"] = std::nullopt;
+    environment["WAYLAND_DISPLAY"] = "vornisk";
+    environment["XDG_RUNTIME_DIR"] = runtime;
   }
   const std::string folder = testing::makeTempDirectory();
   testing::writeFile(folder + "/title._vq", title(320, 240));
@@ -355,7 +373,7 @@ TEST_P(BadInput, EndsAsTheTableSays) {
     if (!acts || acted != Clock::time_point{}) continue;
     if (ready == Clock::time_point{} && catchesSigterm(show.pid)) ready = Clock::now();
     if (ready == Clock::time_point{} || Clock::now() - ready < 1s) continue;
-    act(row, show.pid, xvfb, display);
+    act(row, show.pid, weston ? weston : xvfb, display);
     acted = Clock::now();
   }
   show.pid = -1;
@@ -369,6 +387,7 @@ TEST_P(BadInput, EndsAsTheTableSays) {
   const bool folderKept = fs::exists(folder);
   const auto after = folderKept ? listing(folder) : before;
   fs::remove_all(folder);
+  fs::remove_all(runtime);
   ASSERT_FALSE(timedOut) << "killed after 30 s\n" << seen;
   if (acts) {
     ASSERT_NE(acted, Clock::time_point{}) << "the show never reached its frame loop\n" << seen;
