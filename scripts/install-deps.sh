@@ -3,20 +3,22 @@
 # Does nothing when everything is present; needs root (or sudo) only when
 # something is missing. Usage: scripts/install-deps.sh [--with-tools] [--with-web]
 #   --with-tools  also the optional tools: ffmpeg (video capture), sox and
-#                 Xvfb (trying the show by hand), valgrind.
+#                 Xvfb (trying the show by hand), valgrind; Xvfb, xdotool and
+#                 weston also run the bad-input tests' rows on real display
+#                 servers.
 #   --with-web    also the web build and its browser test: emscripten,
 #                 Chromium, chromedriver and selenium.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git python3
-  libsdl2-dev libsdl2-mixer-dev
+  libsdl2-dev libsdl2-mixer-dev libx11-dev
   zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
 )
-if [[ "${1:-}" == "--with-tools" ]]; then
-  packages+=(ffmpeg sox xvfb xauth valgrind)
+if [[ " $* " == *" --with-tools "* ]]; then
+  packages+=(ffmpeg sox xvfb xauth valgrind xdotool weston)
 fi
 # The web preset (emscripten) and tests/web (headless Chromium through selenium).
 if [[ " $* " == *" --with-web "* ]]; then

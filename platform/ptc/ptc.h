@@ -58,6 +58,7 @@ class Backend {
   // Throws DynamicError when the output cannot be opened.
   virtual void open(const char* title, int width, int height, bool fullscreen) = 0;
   // Shows one frame: packed rows of 0x00RRGGBB words, `width` words per row.
+  // This and keyWaiting() throw DynamicError once the display is lost.
   virtual void present(const std::uint32_t* pixels, int width, int height) = 0;
   // True while a key press (or a request to quit) is waiting.
   virtual bool keyWaiting() = 0;

@@ -1,6 +1,16 @@
 // The SDL2 console backend: a full-screen or resizable window that shows each
 // frame scaled nearest-neighbour, letterboxed in black, paced to a steady rate.
+//
+// A display that goes away under the show (the X server ended, the session
+// logged out) is reported as a DynamicError from present() or keyWaiting(), and
+// close() then leaves the dead connection alone.
 #include <SDL.h>
+#include <SDL_syswm.h>
+#include <signal.h>
+
+#if defined(SDL_VIDEO_DRIVER_X11) || defined(SDL_VIDEO_DRIVER_WAYLAND)
+#include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +39,76 @@ bool hasEnvironment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0';
 }
+
+// Set by Xlib's I/O error handlers, which run inside SDL's calls on the show's
+// thread; read after those calls return.
+volatile sig_atomic_t displayLost = 0;
+// Set by the SIGHUP handler.
+volatile sig_atomic_t hangupReceived = 0;
+
+void noteHangup(int) {
+  hangupReceived = 1;
+}
+
+// SDL_Quit at exit, unless the display is gone: shutting video down would wait
+// for the vanished server's answer for ever.
+void quitSdlAtExit() {
+  if (displayLost == 0) SDL_Quit();
+}
+
+#if defined(SDL_VIDEO_DRIVER_X11)
+int noteLostDisplay(Display*) {
+  displayLost = 1;
+  return 0;
+}
+
+void carryOnWithoutDisplay(Display*, void*) {
+  displayLost = 1;
+}
+
+// Xlib's own answer to a broken connection prints two lines and calls exit(),
+// whose handlers then talk to the dead server. Instead, note the loss and let
+// Xlib return (libX11 1.8 and later allow this: every later call on that
+// connection fails at once), so the show ends through its normal shut-down.
+// SDL loads libX11 itself; the handlers are set on the copy it loaded.
+void watchForLostDisplay(SDL_Window* window) {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (SDL_GetWindowWMInfo(window, &info) != SDL_TRUE || info.subsystem != SDL_SYSWM_X11) return;
+  void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
+  if (x11 == nullptr) return;
+  const auto setHandler =
+      reinterpret_cast<decltype(&XSetIOErrorHandler)>(dlsym(x11, "XSetIOErrorHandler"));
+  const auto setExitHandler =
+      reinterpret_cast<decltype(&XSetIOErrorExitHandler)>(dlsym(x11, "XSetIOErrorExitHandler"));
+  // An older libX11 still exits, but quietly and without the hang at exit.
+  if (setHandler != nullptr) setHandler(noteLostDisplay);
+  if (setExitHandler != nullptr)
+    setExitHandler(info.info.x11.display, carryOnWithoutDisplay, nullptr);
+  dlclose(x11);
+}
+#endif
+
+#if defined(SDL_VIDEO_DRIVER_WAYLAND)
+// SDL reports a broken Wayland connection as a quit event, and afterwards its
+// calls on that connection fail at once; the connection's error tells the loss
+// apart from a closed window.
+bool waylandConnectionFailed(SDL_Window* window) {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (window == nullptr || SDL_GetWindowWMInfo(window, &info) != SDL_TRUE ||
+      info.subsystem != SDL_SYSWM_WAYLAND) {
+    return false;
+  }
+  void* wayland = dlopen("libwayland-client.so.0", RTLD_NOW | RTLD_NOLOAD);
+  if (wayland == nullptr) return false;
+  using GetError = int (*)(wl_display*);
+  const auto getError = reinterpret_cast<GetError>(dlsym(wayland, "wl_display_get_error"));
+  const bool failed = getError != nullptr && getError(info.info.wl.display) != 0;
+  dlclose(wayland);
+  return failed;
+}
+#endif
 
 bool windowedSetting() {
   const char* text = std::getenv("PTC_WINDOWED");
@@ -71,8 +151,18 @@ class SdlBackend : public Backend {
     }
     videoStarted_ = true;
     // A fatal exit of the program still restores the desktop's display mode.
-    static const bool quitAtExit = (std::atexit(SDL_Quit), true);
+    static const bool quitAtExit = (std::atexit(quitSdlAtExit), true);
     (void)quitAtExit;
+    // A closed terminal (SIGHUP) ends the show like SIGINT and SIGTERM, which
+    // SDL turns into a quit event; a SIGHUP ignored on purpose (nohup) stays so.
+    struct sigaction hangup {};
+    hangup.sa_handler = noteHangup;
+    sigemptyset(&hangup.sa_mask);
+    sigaction(SIGHUP, nullptr, &previousHangup_);
+    if (previousHangup_.sa_handler == SIG_DFL) {
+      sigaction(SIGHUP, &hangup, nullptr);
+      hangupWatched_ = true;
+    }
 
     if (windowedSetting()) fullscreen = false;
     framesPerSecond_ = framesPerSecondSetting();
@@ -96,6 +186,9 @@ class SdlBackend : public Backend {
     window_ = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, windowWidth,
                                windowHeight, flags);
     if (window_ == nullptr) fail("cannot open a window");
+#if defined(SDL_VIDEO_DRIVER_X11)
+    watchForLostDisplay(window_);
+#endif
     if (fullscreen) SDL_ShowCursor(SDL_DISABLE);
 
     const Uint32 vsync = framesPerSecond_ > 0 ? SDL_RENDERER_PRESENTVSYNC : 0;
@@ -129,6 +222,18 @@ class SdlBackend : public Backend {
   }
 
   void close() override {
+    if (hangupWatched_) {
+      sigaction(SIGHUP, &previousHangup_, nullptr);
+      hangupWatched_ = false;
+    }
+    if (displayLost != 0) {
+      // Every SDL call below would wait on the dead connection: drop it all.
+      texture_ = nullptr;
+      renderer_ = nullptr;
+      window_ = nullptr;
+      videoStarted_ = false;
+      return;
+    }
     if (texture_ != nullptr) SDL_DestroyTexture(texture_);
     if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
     if (window_ != nullptr) SDL_DestroyWindow(window_);
@@ -167,13 +272,19 @@ class SdlBackend : public Backend {
     }
   }
 
-  // A key press, closing the window, SIGINT or SIGTERM (SDL turns the signals
-  // into a quit event) all count as a key that stays waiting.
+  // A key press, closing the window, SIGINT, SIGTERM (SDL turns the signals
+  // into a quit event) or SIGHUP all count as a key that stays waiting. A lost
+  // display ends the show as an error, before anything else touches it.
   void pollEvents() {
     SDL_Event event;
-    while (SDL_PollEvent(&event) != 0) {
+    while (displayLost == 0 && SDL_PollEvent(&event) != 0) {
       if (event.type == SDL_KEYDOWN || event.type == SDL_QUIT) keyWaiting_ = true;
+#if defined(SDL_VIDEO_DRIVER_WAYLAND)
+      if (event.type == SDL_QUIT && waylandConnectionFailed(window_)) displayLost = 1;
+#endif
     }
+    if (displayLost != 0) throw DynamicError("lost the display");
+    if (hangupReceived != 0) keyWaiting_ = true;
   }
 
   SDL_Window* window_ = nullptr;
@@ -181,6 +292,8 @@ class SdlBackend : public Backend {
   SDL_Texture* texture_ = nullptr;
   Clock::time_point nextDeadline_{};
   int framesPerSecond_ = kDefaultFramesPerSecond;
+  struct sigaction previousHangup_ {};
+  bool hangupWatched_ = false;
   bool videoStarted_ = false;
   bool keyWaiting_ = false;
 };
