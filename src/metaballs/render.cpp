@@ -163,15 +163,6 @@ constexpr Steps stepsOf(std::uint64_t n) {
   return result;
 }
 
-// Whether m divides a 15-bit draw d, without dividing: for d < 2^15 and
-// 2 ≤ m ≤ 2^15, m divides d exactly when the low 32 bits of d·f are below f,
-// f = ⌊(2^32 − 1) / m⌋ + 1 (the 32-bit case of Lemire, Kaser and Kurz,
-// "Faster remainder by direct computation"). A modulus above 32767 divides
-// only the draw 0, as 32768 does.
-std::uint32_t divisibilityFactor(std::uint32_t modulus) {
-  return 0xFFFFFFFFu / std::min(modulus, 32768u) + 1u;
-}
-
 constexpr int kLanes = 16;
 constexpr std::size_t kChunk = 512;
 // At most one colour roll and fifteen draws per cell (every jitter roll a hit).
@@ -223,8 +214,8 @@ class DrawsAhead {
       state = state * kMultiplier + kIncrement;
       lane = state;
     }
-    jitterFactor_ = divisibilityFactor(jitterModulus);
-    spikeFactor_ = divisibilityFactor(spikeModulus);
+    jitterFactor_ = drawDivisibilityFactor(jitterModulus);
+    spikeFactor_ = drawDivisibilityFactor(spikeModulus);
     filled_ = 0;
   }
   std::uint32_t at(std::size_t position) {
