@@ -229,16 +229,27 @@ class DrawsAhead {
   // The first candidate at or after `position`, or `limit` if none comes before it.
   std::size_t nextCandidate(std::size_t position, std::size_t limit) {
     limit = std::min(limit, kCapacity);
-    for (; position < limit; position += 4) {
-      reach(position + 4);
-      std::uint64_t four;
-      std::memcpy(&four, draws_ + position, sizeof four);
-      four &= 0x8000800080008000u;
-      if (four != 0) {
-        const int bit = std::endian::native == std::endian::little ? std::countr_zero(four)
-                                                                   : std::countl_zero(four);
-        return std::min(position + static_cast<std::size_t>(bit / 16), limit);
+    while (position < limit) {
+      reach(position + 1);
+      // Within the group holding `position`, if the group has any candidate.
+      const std::size_t group = position / kLanes;
+      if ((groups_[group / 64] >> (group % 64) & 1) != 0) {
+        for (const std::size_t end = (group + 1) * kLanes; position < end; ++position) {
+          if ((draws_[position] & kCandidateMark) != 0) return std::min(position, limit);
+        }
       }
+      // Then whole groups, 64 at a time, as far as the draws are made.
+      std::size_t next = group + 1;
+      const std::size_t filledGroups = filled_ / kLanes;
+      while (next < filledGroups) {
+        const std::uint64_t bits = groups_[next / 64] >> (next % 64);
+        if (bits != 0) {
+          next += static_cast<std::size_t>(std::countr_zero(bits));
+          break;
+        }
+        next = (next / 64 + 1) * 64;
+      }
+      position = std::min(next, filledGroups) * kLanes;
     }
     return limit;
   }
@@ -256,6 +267,21 @@ class DrawsAhead {
   void fill(std::size_t count) {
     while (filled_ < count && filled_ < kCapacity) {
       fillDraws(lanes_, kLanesStep, jitterFactor_, spikeFactor_, draws_ + filled_, kChunk);
+      // One bit per group of 16 draws: whether any of them is a candidate.
+      for (std::size_t group = filled_ / kLanes; group < (filled_ + kChunk) / kLanes; ++group) {
+        std::uint64_t marks = 0;
+        for (int word = 0; word < 4; ++word) {
+          std::uint64_t four;
+          std::memcpy(&four, draws_ + group * kLanes + 4 * word, sizeof four);
+          marks |= four;
+        }
+        const std::uint64_t bit = std::uint64_t{1} << (group % 64);
+        if ((marks & 0x8000800080008000u) != 0) {
+          groups_[group / 64] |= bit;
+        } else {
+          groups_[group / 64] &= ~bit;
+        }
+      }
       filled_ += kChunk;
     }
   }
@@ -266,7 +292,8 @@ class DrawsAhead {
   std::uint32_t jitterFactor_ = 0;
   std::uint32_t spikeFactor_ = 0;
   std::size_t filled_ = 0;
-  std::uint16_t draws_[kCapacity + 4] = {};  // the tail stays 0 for 8-byte reads
+  std::uint16_t draws_[kCapacity] = {};
+  std::uint64_t groups_[(kCapacity / kLanes + 63) / 64] = {};
 };
 
 struct PixelPoint {
