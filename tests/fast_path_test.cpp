@@ -21,11 +21,11 @@ namespace {
 using testing::HeadlessConsole;
 constexpr int kSize = BlobField::kSize;
 
-// Every 15-bit draw against every modulus below 1000 and every one Intensity
+// Every 15-bit draw against every modulus up to 1000 and every one Intensity
 // takes on its way from 1000 down to 1 (the show's rolls), and those past 2^15.
 TEST(FastPath, DivisibilityFactorDecidesEveryDrawLikeTheRemainder) {
   std::vector<std::uint32_t> moduli = {32767, 32768, 32769, 100000, 1000000};
-  for (std::uint32_t m = 2; m < 1000; ++m)
+  for (std::uint32_t m = 2; m <= 1000; ++m)
     moduli.push_back(m);
   for (float intensity = 1000.0f; intensity > 1.0f;
        intensity = std::max(1.0f, static_cast<float>(static_cast<double>(intensity) * 0.99))) {
