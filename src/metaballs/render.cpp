@@ -313,7 +313,8 @@ struct AheadScratch {
   std::uint8_t crossed[3][kLatticePoints];
   PixelPoint edgePixels[3][kLatticePoints];
   // Bit c: cell c (in drawing order, x fastest) has an edge that changes sign.
-  std::uint64_t touchedCells[(kCellTotal + 63) / 64];
+  static constexpr std::size_t kTouchedWords = (kCellTotal + 63) / 64;
+  std::uint64_t touchedCells[kTouchedWords];
 };
 AheadScratch scratch;
 
@@ -326,11 +327,10 @@ ContourPoint edgePoint(int axis, int x, int y, int z, double fraction) {
 }
 
 std::size_t nextTouchedCell(std::size_t cell) {
-  constexpr std::size_t kWords = std::size(AheadScratch{}.touchedCells);
   std::size_t word = cell / 64;
   std::uint64_t bits = scratch.touchedCells[word] & (~std::uint64_t{0} << (cell % 64));
   while (bits == 0) {
-    if (++word == kWords) return kCellTotal;
+    if (++word == AheadScratch::kTouchedWords) return kCellTotal;
     bits = scratch.touchedCells[word];
   }
   return word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
