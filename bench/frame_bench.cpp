@@ -2,8 +2,11 @@
 // and render, present to a windowless console) at moments of the timeline.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "clock/clock.h"
 #include "metaballs/blob_field.h"
@@ -62,6 +65,49 @@ BENCHMARK(BM_ShowFrame)
     ->Args({50000, 1000000})
     ->Args({100000, 1000})
     ->Args({160000, 1000});
+
+// Every frame of the whole show at 60 frames per second, as the capture tool
+// draws them (seed 0, a synthetic title), each timed: the counters give the
+// median and 99th-percentile frame. Only drawing and presenting to a console
+// without output; no hashing, no files.
+void BM_WholeShowFrames(benchmark::State& state) {
+  constexpr std::uint32_t kFramesPerSecond = 60;
+  constexpr std::uint64_t kFrames = std::uint64_t{kShowLengthMs} * kFramesPerSecond / 1000;
+  std::uint32_t reading = 0;
+  timing::ScopedTimeSource clock(&fixedReading, &reading);
+  DemoConsole console;
+  console.setBackend(std::make_unique<ptc::HeadlessBackend>());
+  console.open("bench", 320, 240, false);
+  auto* title = static_cast<std::uint32_t*>(console.titleSurface->lock());
+  for (int i = 0; i < console.width * console.height; ++i) {
+    title[i] = static_cast<std::uint32_t>(i * 2654435761u) & 0x00FFFFFFu;
+  }
+  auto field = std::make_unique<BlobField>();
+  std::vector<double> frameUs(kFrames);
+  using Clock = std::chrono::steady_clock;
+
+  for (auto _ : state) {
+    resetShowState();
+    seedRandom(0);
+    console.frameCounter = 0;
+    FrameLoopState loop;
+    loop.secondTitleLoaded = true;
+    for (std::uint64_t k = 0; k < kFrames; ++k) {
+      reading = static_cast<std::uint32_t>(k * 1000 / kFramesPerSecond);
+      const Clock::time_point start = Clock::now();
+      drawShowFrame(console, *field, loop);
+      frameUs[k] = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    }
+  }
+  std::sort(frameUs.begin(), frameUs.end());
+  state.counters["median_us"] = frameUs[kFrames / 2];
+  state.counters["p99_us"] = frameUs[kFrames * 99 / 100];
+  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations() * kFrames),
+                                                  benchmark::Counter::kIsRate);
+  console.close();
+  resetShowState();
+}
+BENCHMARK(BM_WholeShowFrames)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 }  // namespace vornisk

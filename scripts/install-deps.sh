@@ -14,6 +14,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git python3
   libsdl2-dev libsdl2-mixer-dev libx11-dev
   zlib1g-dev
+  libpng-dev libisal-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
 )

@@ -2,6 +2,7 @@
 // screen's middle line with the frame counter. Their swing shrinks as Intensity
 // falls, and their position is quantised to steps of 1/s lines, so they glide
 // while Intensity is high and jump coarsely when it is low.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -50,8 +51,12 @@ void drawCopperBars(DemoConsole& console) {
       // and the top byte, which turns those lines dark blue-green.
       const int green = offset + 60 * line;
       const int blue = 10 * line;
-      for (int x = 0; x < kLineLength; ++x)
-        console.putPixelRGB(x, base + line, 255, green, blue);
+      // A whole line of one colour: putPixelRGB's word, stored where that row
+      // and those columns are in the buffer.
+      const long long memoryRow = static_cast<long long>(console.height) - 1 - (base + line);
+      if (memoryRow < 0 || memoryRow >= console.height) continue;
+      std::fill_n(console.pixels + memoryRow * console.width, std::min(kLineLength, console.width),
+                  packRGB(255, green, blue));
     }
   }
 }

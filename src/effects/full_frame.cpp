@@ -1,6 +1,7 @@
 // Full-frame effects of the console: the black clear, the checkerboard and the
 // two copies of the title picture (straight and row-jittered). Each repaints the
 // back buffer in one call and keeps no state of its own.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -23,10 +24,8 @@ std::size_t pixelCount(int width, int height) {
 
 void DemoConsole::clearFrame() {
   const std::size_t count = pixelCount(width, height);
-  for (std::size_t i = 0; i < count; ++i) {
-    pixels[i] = 0;
-    zBuffer[i] = kFarDepth;
-  }
+  std::fill_n(pixels, count, 0u);
+  std::fill_n(zBuffer.get(), count, kFarDepth);
 }
 
 void DemoConsole::drawCheckerboard(int cellSize, int level) {
@@ -48,9 +47,7 @@ void DemoConsole::drawCheckerboard(int cellSize, int level) {
 
 void DemoConsole::copyTitle() {
   const auto* title = static_cast<const std::uint32_t*>(titleSurface->lock());
-  const std::size_t count = pixelCount(width, height);
-  for (std::size_t i = 0; i < count; ++i)
-    pixels[i] = title[i];
+  std::copy_n(title, pixelCount(width, height), pixels);
   titleSurface->unlock();
 }
 
@@ -64,8 +61,10 @@ void DemoConsole::jitterTitle() {
     // One draw per row, in row order, even for rows that end up contributing nothing.
     const int skip = static_cast<int>(nextRandom() % kJitterSkips);
     const std::uint32_t* source = title + static_cast<std::ptrdiff_t>(width) * titleRow;
-    for (int column = skip; column < width; ++column)
-      pixels[write++] = source[column];
+    if (skip < width) {
+      std::copy(source + skip, source + width, pixels + write);
+      write += static_cast<std::size_t>(width - skip);
+    }
   }
   titleSurface->unlock();
 }

@@ -69,50 +69,60 @@ void DemoConsole::drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour)
   // A tie (error exactly 0) moves the minor coordinate only while the major one decreases.
   const int tie = majorStep < 0 ? 1 : 0;
 
-  const StepRange majorRun = stepsWithin(majorStart, majorStep, 0, majorLimit, steps);
-  const StepRange minorRun = stepsWithin(minorStart, minorStep, 0, minorLimit, minorSpan);
-  if (majorRun.first > majorRun.last || minorRun.first > minorRun.last) return;
+  std::int64_t first = 0;
+  std::int64_t last = steps;
+  std::int64_t minorMoves = 0;
+  const bool bothEndsOnScreen = x0 >= 0 && x0 < width && x1 >= 0 && x1 < width && y0 >= 0 &&
+                                y0 < height && y1 >= 0 && y1 < height;
+  if (!bothEndsOnScreen) {
+    const StepRange majorRun = stepsWithin(majorStart, majorStep, 0, majorLimit, steps);
+    const StepRange minorRun = stepsWithin(minorStart, minorStep, 0, minorLimit, minorSpan);
+    if (majorRun.first > majorRun.last || minorRun.first > minorRun.last) return;
 
-  // After i steps the walk has made k(i) = floor((2B·i + A − 1 + tie) / 2A) minor
-  // moves (B·i/A rounded to nearest, halves rounded by the tie rule), so the steps
-  // whose minor offset lies within minorRun form one range, found by inverting k.
-  const Wide a = steps;
-  const Wide b = minorSpan;
-  std::int64_t first = majorRun.first;
-  std::int64_t last = majorRun.last;
-  if (minorSpan > 0) {
-    const Wide firstInside = ceilDiv(2 * a * minorRun.first - a + 1 - tie, 2 * b);
-    const Wide lastInside = floorDiv(2 * a * minorRun.last + a - tie, 2 * b);
-    first = static_cast<std::int64_t>(std::max<Wide>(first, firstInside));
-    last = static_cast<std::int64_t>(std::min<Wide>(last, lastInside));
+    // After i steps the walk has made k(i) = floor((2B·i + A − 1 + tie) / 2A) minor
+    // moves (B·i/A rounded to nearest, halves rounded by the tie rule), so the steps
+    // whose minor offset lies within minorRun form one range, found by inverting k.
+    const Wide a = steps;
+    const Wide b = minorSpan;
+    first = majorRun.first;
+    last = majorRun.last;
+    if (minorSpan > 0) {
+      const Wide firstInside = ceilDiv(2 * a * minorRun.first - a + 1 - tie, 2 * b);
+      const Wide lastInside = floorDiv(2 * a * minorRun.last + a - tie, 2 * b);
+      first = static_cast<std::int64_t>(std::max<Wide>(first, firstInside));
+      last = static_cast<std::int64_t>(std::min<Wide>(last, lastInside));
+    }
+    if (first > last) return;
+    minorMoves =
+        steps == 0 ? 0 : static_cast<std::int64_t>(floorDiv(2 * b * first + a - 1 + tie, 2 * a));
   }
-  if (first > last) return;
 
-  // Enter the walk at step `first` with the error term it would have there.
-  const Wide minorMoves = steps == 0 ? 0 : floorDiv(2 * b * first + a - 1 + tie, 2 * a);
-  std::int64_t error = static_cast<std::int64_t>(2 * b * (first + 1) - a - 2 * a * minorMoves);
-  std::int64_t major = majorStart + majorStep * first;
-  std::int64_t minor = minorStart + minorStep * static_cast<std::int64_t>(minorMoves);
+  // Enter the walk at step `first` with the error term it would have there
+  // (with both ends on screen nothing is clipped: step 0, no minor moves).
+  std::int64_t error = static_cast<std::int64_t>(Wide{2} * minorSpan * (first + 1) - steps -
+                                                 Wide{2} * steps * minorMoves);
+  const std::int64_t major = majorStart + majorStep * first;
+  const std::int64_t minor = minorStart + minorStep * minorMoves;
   const std::int64_t twiceSteps = 2 * steps;
   const std::int64_t twiceMinorSpan = 2 * minorSpan;
 
-  auto plot = [&] {
-    // Every pixel of the run is on screen, so both coordinates fit an int.
-    if (xMajor) {
-      putPixel(static_cast<int>(major), static_cast<int>(minor), colour);
-    } else {
-      putPixel(static_cast<int>(minor), static_cast<int>(major), colour);
-    }
-  };
-  plot();
+  // Every pixel of the run is on screen: it is stored directly, memory rows
+  // counting down as y counts up.
+  const std::ptrdiff_t rowStride = -static_cast<std::ptrdiff_t>(width);
+  const std::ptrdiff_t majorStride = xMajor ? majorStep : majorStep * rowStride;
+  const std::ptrdiff_t minorStride = xMajor ? minorStep * rowStride : minorStep;
+  const std::int64_t x = xMajor ? major : minor;
+  const std::int64_t y = xMajor ? minor : major;
+  std::uint32_t* pixel = pixels + x + static_cast<std::ptrdiff_t>(width) * (height - 1 - y);
+  *pixel = colour;
   for (std::int64_t i = first; i < last; ++i) {
     if (error > 0 || (error == 0 && tie == 1)) {
-      minor += minorStep;
+      pixel += minorStride;
       error -= twiceSteps;
     }
-    major += majorStep;
+    pixel += majorStride;
     error += twiceMinorSpan;
-    plot();
+    *pixel = colour;
   }
 }
 

@@ -2,6 +2,9 @@
 // offset by −0.5 so that the iso-surface lies where `value` changes sign.
 #include "metaballs/blob_field.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace vornisk {
 
 float jitter[6] = {};
@@ -38,21 +41,42 @@ void BlobField::addBall(double x, double y, double z, double radius, double stre
   const double r2 = radius * radius;
   const double r4 = r2 * r2;
   const double r6 = r4 * r2;
+  auto falloff = [&](double q) {
+    const double q2 = q * q;
+    const double q3 = q2 * q;
+    return strength * (1.0 - kSquareTerm * q / r2 + kFourthTerm * q2 / r4 - kSixthTerm * q3 / r6);
+  };
+  const bool finite = std::isfinite(x) && std::isfinite(y) && std::isfinite(z) && std::isfinite(r2);
   for (int i = 0; i < kSize; ++i) {
     const double ex = x - i;
     for (int j = 0; j < kSize; ++j) {
       const double ey = y - j;
-      for (int k = 0; k < kSize; ++k) {
+      const double across = ex * ex + ey * ey;
+      auto distance = [&](int k) {
         const double ez = z - k;
-        const double q = (ex * ex + ey * ey) + ez * ez;
-        // Strict: a point at exactly the radius gets nothing, and radius 0 never divides.
-        if (q < r2) {
-          const double q2 = q * q;
-          const double q3 = q2 * q;
-          value[i][j][k] += strength * (1.0 - kSquareTerm * q / r2 + kFourthTerm * q2 / r4 -
-                                        kSixthTerm * q3 / r6);
+        return across + ez * ez;
+      };
+      if (!finite) {
+        for (int k = 0; k < kSize; ++k) {
+          // Strict: a point at exactly the radius gets nothing, and radius 0 never divides.
+          if (const double q = distance(k); q < r2) value[i][j][k] += falloff(q);
         }
+        continue;
       }
+      // Every rounding step of `distance` is monotonic, so it never shrinks as
+      // |z − k| grows: the points strictly inside form one run of k around the
+      // k nearest z, and only that run is visited.
+      if (!(across < r2)) continue;
+      const int nearest = static_cast<int>(std::lround(std::clamp(z, 0.0, double{kSize - 1})));
+      if (!(distance(nearest) < r2)) continue;
+      int first = nearest;
+      while (first > 0 && distance(first - 1) < r2)
+        --first;
+      int last = nearest;
+      while (last < kSize - 1 && distance(last + 1) < r2)
+        ++last;
+      for (int k = first; k <= last; ++k)
+        value[i][j][k] += falloff(distance(k));
     }
   }
 }

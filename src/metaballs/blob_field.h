@@ -3,6 +3,7 @@
 // render() draws through a fixed perspective camera.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 namespace vornisk {
@@ -41,11 +42,25 @@ class BlobField {
   // `level` and `frame` are accepted for the caller's sake and do not change the picture.
   void render(DemoConsole& console, double level, int frame);
 
+  // The two ways render() makes the same picture and draws once it has aged
+  // Intensity. Roll by
+  // roll takes every draw from nextRandom(), so it also runs on a test's
+  // scripted draws. Ahead takes them from a block the generator fills on
+  // parallel lanes, skips cells with neither contour nor roll hit, and sets the
+  // generator to where roll by roll would have left it; it needs the generator
+  // itself (no script) and moduli of at least 2, and render() uses it then.
+  void renderRollByRoll(DemoConsole& console);
+  void renderAhead(DemoConsole& console);
+  static bool aheadPossible();
+
   // Indexed [x][y][z], z fastest.
   double value[kSize][kSize][kSize];
   double crossX[kSize][kSize][kSize];
   double crossY[kSize][kSize][kSize];
   double crossZ[kSize][kSize][kSize];
+  // Which edges computeCrossings() examined and found changing sign, per axis
+  // (X, Y, Z) and row [x][y], bit z: a superset of the crossed edges.
+  std::uint16_t signChanges[3][kCells][kCells];
 };
 
 // The show's six balls on their paths at frame `frameCounter`, added in order

@@ -2,6 +2,9 @@
 // yielding at most one segment, so the drawn net shows the surface's sections
 // with the planes x, y, z = const. A face's case comes from which of its edges
 // carry a crossing, not from the signs of its corners.
+#include <bit>
+#include <cstdint>
+
 #include "metaballs/blob_field.h"
 
 namespace vornisk {
@@ -28,19 +31,40 @@ struct FaceEdge {
 }  // namespace
 
 void BlobField::computeCrossings() {
-  // Edges starting on a layer at index 15 are never examined: the net stays
-  // open where the surface reaches those layers.
+  // Signs first, one bit per lattice point along z: the edges whose ends differ
+  // are then found a row at a time, and only those are interpolated. Edges
+  // starting on a layer at index 15 are never examined: the net stays open
+  // where the surface reaches those layers.
+  std::uint16_t inside[kSize][kSize];
+  for (int x = 0; x < kSize; ++x) {
+    for (int y = 0; y < kSize; ++y) {
+      unsigned bits = 0;
+      for (int z = 0; z < kSize; ++z)
+        bits |= (value[x][y][z] > 0.0 ? 1u : 0u) << z;
+      inside[x][y] = static_cast<std::uint16_t>(bits);
+    }
+  }
+  constexpr unsigned kExamined = (1u << kCells) - 1;
   for (int x = 0; x < kCells; ++x) {
     for (int y = 0; y < kCells; ++y) {
-      for (int z = 0; z < kCells; ++z) {
-        const double a = value[x][y][z];
-        const bool inside = a > 0.0;
-        const double alongX = value[x + 1][y][z];
-        const double alongY = value[x][y + 1][z];
-        const double alongZ = value[x][y][z + 1];
-        if (inside != (alongX > 0.0)) crossX[x][y][z] = crossingFraction(a, alongX);
-        if (inside != (alongY > 0.0)) crossY[x][y][z] = crossingFraction(a, alongY);
-        if (inside != (alongZ > 0.0)) crossZ[x][y][z] = crossingFraction(a, alongZ);
+      const unsigned here = inside[x][y];
+      const unsigned alongX = (here ^ inside[x + 1][y]) & kExamined;
+      const unsigned alongY = (here ^ inside[x][y + 1]) & kExamined;
+      const unsigned alongZ = (here ^ (here >> 1)) & kExamined;
+      signChanges[0][x][y] = static_cast<std::uint16_t>(alongX);
+      signChanges[1][x][y] = static_cast<std::uint16_t>(alongY);
+      signChanges[2][x][y] = static_cast<std::uint16_t>(alongZ);
+      for (unsigned bits = alongX; bits != 0; bits &= bits - 1) {
+        const int z = std::countr_zero(bits);
+        crossX[x][y][z] = crossingFraction(value[x][y][z], value[x + 1][y][z]);
+      }
+      for (unsigned bits = alongY; bits != 0; bits &= bits - 1) {
+        const int z = std::countr_zero(bits);
+        crossY[x][y][z] = crossingFraction(value[x][y][z], value[x][y + 1][z]);
+      }
+      for (unsigned bits = alongZ; bits != 0; bits &= bits - 1) {
+        const int z = std::countr_zero(bits);
+        crossZ[x][y][z] = crossingFraction(value[x][y][z], value[x][y][z + 1]);
       }
     }
   }

@@ -53,10 +53,7 @@ static bool outside(int x, long long row, int width, int height) {
 void DemoConsole::putPixelRGB(int x, int y, int r, int g, int b) {
   const long long row = static_cast<long long>(height) - 1 - y;
   if (outside(x, row, width, height)) return;
-  const std::uint32_t word =
-      ((static_cast<std::uint32_t>(r) * 256u + static_cast<std::uint32_t>(g)) * 256u) +
-      static_cast<std::uint32_t>(b);
-  pixels[x + width * row] = word;
+  pixels[x + width * row] = packRGB(r, g, b);
 }
 
 void DemoConsole::putPixel(int x, int y, std::uint32_t colour) {

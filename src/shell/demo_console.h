@@ -13,6 +13,12 @@
 
 namespace vornisk {
 
+// The word putPixelRGB stores: ((r·256 + g)·256 + b) with 32-bit wrap-around.
+inline std::uint32_t packRGB(int r, int g, int b) {
+  return ((static_cast<std::uint32_t>(r) * 256u + static_cast<std::uint32_t>(g)) * 256u) +
+         static_cast<std::uint32_t>(b);
+}
+
 class DemoConsole : public ptc::Console {
  public:
   DemoConsole();

@@ -26,6 +26,18 @@ inline std::uint32_t nextRandom() {
   return (random_detail::state >> 16) & 0x7FFFu;
 }
 
+// Whether m divides a draw d, without dividing: for d < 2^15 and m ≥ 2, m
+// divides d exactly when the low 32 bits of d·f are below f, with the factor
+// f = ⌊(2^32 − 1) / min(m, 2^15)⌋ + 1 (the 32-bit case of Lemire, Kaser and
+// Kurz, "Faster remainder by direct computation"; a modulus above 32767
+// divides only the draw 0, as 2^15 does).
+constexpr std::uint32_t drawDivisibilityFactor(std::uint32_t modulus) {
+  return 0xFFFFFFFFu / (modulus < 32768u ? modulus : 32768u) + 1u;
+}
+constexpr bool drawDivisibleBy(std::uint32_t draw, std::uint32_t factor) {
+  return draw * factor < factor;
+}
+
 // Replaces the draws with a script (tests only); nullptr restores the generator.
 void setRandomScript(random_detail::Script script, void* context);
 

@@ -45,7 +45,6 @@ class VideoWriter {
   std::string waitForEncoder();
 
   VideoSettings settings_;
-  std::vector<std::uint32_t> scaled_;
   pid_t encoder_ = -1;
   int pipe_ = -1;
 };

@@ -1,0 +1,157 @@
+// The fast paths against the straightforward code they replace, on random
+// states: the same bits in every array, pixel, draw and offset.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "metaballs/blob_field.h"
+#include "shell/random.h"
+#include "shell/show_state.h"
+#include "support/test_support.h"
+
+namespace vornisk {
+namespace {
+
+using testing::HeadlessConsole;
+constexpr int kSize = BlobField::kSize;
+
+// Every 15-bit draw against every modulus up to 1000 and every one Intensity
+// takes on its way from 1000 down to 1 (the show's rolls), and those past 2^15.
+TEST(FastPath, DivisibilityFactorDecidesEveryDrawLikeTheRemainder) {
+  std::vector<std::uint32_t> moduli = {32767, 32768, 32769, 100000, 1000000};
+  for (std::uint32_t m = 2; m <= 1000; ++m)
+    moduli.push_back(m);
+  for (float intensity = 1000.0f; intensity > 1.0f;
+       intensity = std::max(1.0f, static_cast<float>(static_cast<double>(intensity) * 0.99))) {
+    for (double factor : {10.0, 100.0, 1000.0})
+      moduli.push_back(static_cast<std::uint32_t>(static_cast<double>(intensity) * factor));
+  }
+  long wrong = 0;
+  for (std::uint32_t modulus : moduli) {
+    const std::uint32_t factor = drawDivisibilityFactor(modulus);
+    for (std::uint32_t draw = 0; draw < 32768; ++draw)
+      wrong += drawDivisibleBy(draw, factor) != (draw % modulus == 0);
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+// The straightforward field: every point tested against every ball, and every
+// edge against its far end.
+void modelBall(BlobField& f, double x, double y, double z, double radius, double strength) {
+  const double r2 = radius * radius, r4 = r2 * r2, r6 = r4 * r2;
+  for (int i = 0; i < kSize; ++i)
+    for (int j = 0; j < kSize; ++j)
+      for (int k = 0; k < kSize; ++k) {
+        const double ex = x - i, ey = y - j, ez = z - k;
+        const double q = (ex * ex + ey * ey) + ez * ez, q2 = q * q, q3 = q2 * q;
+        if (q < r2)
+          f.value[i][j][k] +=
+              strength * (1.0 - 2.4444444444444446 * q / r2 + 1.8888888888888888 * q2 / r4 -
+                          0.4444444444444444 * q3 / r6);
+      }
+}
+
+void modelCrossings(BlobField& f) {
+  auto fraction = [](double a, double b) { return std::fabs(a) / (std::fabs(a) + std::fabs(b)); };
+  for (int x = 0; x < kSize - 1; ++x)
+    for (int y = 0; y < kSize - 1; ++y)
+      for (int z = 0; z < kSize - 1; ++z) {
+        const double a = f.value[x][y][z];
+        const double ends[3] = {f.value[x + 1][y][z], f.value[x][y + 1][z], f.value[x][y][z + 1]};
+        double* cross[3] = {&f.crossX[x][y][z], &f.crossY[x][y][z], &f.crossZ[x][y][z]};
+        for (int axis = 0; axis < 3; ++axis)
+          if ((a > 0.0) != (ends[axis] > 0.0)) *cross[axis] = fraction(a, ends[axis]);
+      }
+}
+
+bool sameBlocks(const BlobField& a, const BlobField& b) {
+  return std::memcmp(a.value, b.value, sizeof a.value) == 0 &&
+         std::memcmp(a.crossX, b.crossX, sizeof a.crossX) == 0 &&
+         std::memcmp(a.crossY, b.crossY, sizeof a.crossY) == 0 &&
+         std::memcmp(a.crossZ, b.crossZ, sizeof a.crossZ) == 0;
+}
+
+class FastPathOnRandomStates : public ::testing::Test {
+ protected:
+  void TearDown() override { resetShowState(); }
+  // One to six balls through both: the show's radii and strengths round the
+  // middle, or anything round and past the lattice's edges, radii on and off
+  // whole and half cells, strengths of both signs.
+  void randomField(BlobField& fast, BlobField& model) {
+    fast.reset();
+    model.reset();
+    std::uniform_real_distribution<double> middle(4.0, 12.0), anywhere(-3.0, 18.0), radius(0, 7);
+    for (int n = 1 + roll(6); n > 0; --n) {
+      const bool showLike = roll(2) == 0;
+      auto& centre = showLike ? middle : anywhere;
+      const double b[5] = {
+          centre(random_), centre(random_), centre(random_),
+          showLike ? 3.0 + roll(3) : std::round(radius(random_) * (1 + roll(3))) / 2,
+          showLike ? 1.0 + roll(4) : -1.5};
+      fast.addBall(b[0], b[1], b[2], b[3], b[4]);
+      modelBall(model, b[0], b[1], b[2], b[3], b[4]);
+    }
+  }
+  int roll(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
+  std::mt19937 random_{20261207};
+};
+
+TEST_F(FastPathOnRandomStates, BallsAndCrossingsMatchTheModel) {
+  auto fast = std::make_unique<BlobField>(), model = std::make_unique<BlobField>();
+  for (int run = 0; run < 1000; ++run) {
+    randomField(*fast, *model);
+    fast->computeCrossings();
+    modelCrossings(*model);
+    ASSERT_TRUE(sameBlocks(*fast, *model)) << "case " << run;
+  }
+}
+
+// renderAhead against renderRollByRoll: pixels, the generator's state, the
+// offsets and Intensity, over Intensity across every regime of the moduli
+// (above 32767 only 0 is a hit) and jitter carried in or not.
+TEST_F(FastPathOnRandomStates, RenderAheadMatchesRollByRoll) {
+  const float intensities[] = {1000.0f, 990.0f,  400.0f, 327.68f, 327.67f, 100.0f,
+                               32.768f, 32.767f, 5.0f,   1.5f,    1.0f,    0.02f};
+  auto fast = std::make_unique<BlobField>(), model = std::make_unique<BlobField>();
+  HeadlessConsole byRoll(320, 240, 0x00102030), ahead(320, 240, 0x00102030);
+  for (int run = 0; run < 1500; ++run) {
+    SCOPED_TRACE(run);
+    randomField(*fast, *model);
+    const float intensity = run % 3 == 0 ? intensities[run / 3 % std::size(intensities)]
+                                         : std::uniform_real_distribution<float>(1, 1000)(random_);
+    const auto seed = static_cast<std::uint32_t>(random_());
+    float carried[6] = {};
+    if (run % 5 == 0) carried[roll(6)] = -3.5f;
+
+    auto renderWith = [&](BlobField& f, HeadlessConsole& console, bool useAhead) {
+      Intensity = intensity;
+      seedRandom(seed);
+      std::memcpy(jitter, carried, sizeof jitter);
+      console.frameCounter = run;
+      if (useAhead) {
+        f.renderAhead(console);
+      } else {
+        f.renderRollByRoll(console);
+      }
+      return random_detail::state;
+    };
+    Intensity = intensity;
+    if (!BlobField::aheadPossible()) {
+      EXPECT_LT(intensity, 0.03f);
+      continue;
+    }
+    ASSERT_EQ(renderWith(*fast, ahead, true), renderWith(*model, byRoll, false));
+    ASSERT_EQ(std::memcmp(ahead.pixels, byRoll.pixels, 320 * 240 * 4), 0);
+    for (float offset : jitter)
+      EXPECT_EQ(offset, 0.0f);
+  }
+}
+
+}  // namespace
+}  // namespace vornisk
