@@ -1,0 +1,16 @@
+# Under cross-compilation the tests run under the emulator, but the programs
+# they start (vornisk, vornisk-capture, vornisk-datagen) would be handed to the
+# kernel, which cannot run arm64 code without a binfmt_misc registration. This
+# folder holds, for each, a script that starts it under the emulator, beside
+# links to the generated data; the cross test preset points VORNISK_BIN here.
+set(emulated_bin ${CMAKE_BINARY_DIR}/emulated-bin)
+file(MAKE_DIRECTORY ${emulated_bin})
+foreach(program vornisk vornisk-capture vornisk-datagen)
+  file(CONFIGURE OUTPUT ${emulated_bin}/${program} @ONLY CONTENT
+    "#!/bin/sh\nexec @CMAKE_CROSSCOMPILING_EMULATOR@ -0 \"$0\" @CMAKE_BINARY_DIR@/bin/${program} \"$@\"\n")
+  file(CHMOD ${emulated_bin}/${program}
+    PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+endforeach()
+foreach(data title._vq title2._vq music._vq)
+  file(CREATE_LINK ${CMAKE_BINARY_DIR}/bin/${data} ${emulated_bin}/${data} SYMBOLIC)
+endforeach()
