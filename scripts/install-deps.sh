@@ -2,8 +2,13 @@
 # Installs the Debian 12 packages Vornisk needs to build, test and capture.
 # Does nothing when everything is present; needs root (or sudo) only when
 # something is missing. Usage: scripts/install-deps.sh [--with-tools]
+#   [--with-packaging] [--with-arm64]
 #   --with-tools  also the optional tools: ffmpeg (video capture), sox and
 #                 Xvfb (trying the show by hand), valgrind.
+#   --with-packaging  lintian, appstream and desktop-file-utils: checking the
+#                 Debian package (scripts/package-check.sh).
+#   --with-arm64  the arm64 cross toolchain, qemu-user and the :arm64 libraries
+#                 (adds arm64 to dpkg's architectures): the arm64 preset.
 set -euo pipefail
 
 packages=(
@@ -13,8 +18,15 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
 )
-if [[ "${1:-}" == "--with-tools" ]]; then
+if [[ " $* " == *" --with-tools "* ]]; then
   packages+=(ffmpeg sox xvfb xauth valgrind)
+fi
+if [[ " $* " == *" --with-packaging "* ]]; then
+  packages+=(lintian appstream desktop-file-utils)
+fi
+if [[ " $* " == *" --with-arm64 "* ]]; then
+  packages+=(crossbuild-essential-arm64 qemu-user libsdl2-dev:arm64 libsdl2-mixer-dev:arm64
+    zlib1g-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64)
 fi
 
 missing=()
@@ -32,5 +44,8 @@ if [[ $(id -u) -ne 0 ]]; then
   sudo_cmd=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]} " == *":arm64 "* ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  "${sudo_cmd[@]}" dpkg --add-architecture arm64
+fi
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
