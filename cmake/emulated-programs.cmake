@@ -1,8 +1,9 @@
-# Under cross-compilation the tests run under the emulator, but the programs
-# they start (vornisk, vornisk-capture, vornisk-datagen) would be handed to the
-# kernel, which cannot run arm64 code without a binfmt_misc registration. This
-# folder holds, for each, a script that starts it under the emulator, beside
-# links to the generated data; the cross test preset points VORNISK_BIN here.
+# Cross-built with qemu-user as the emulator, the tests run under it, but the
+# programs they start (vornisk, vornisk-capture, vornisk-datagen) would be
+# handed to the kernel, which cannot run arm64 code without a binfmt_misc
+# registration. The folder emulated-bin holds, for each, a script that starts
+# it under the emulator, beside links to the generated data; the cross test
+# preset points VORNISK_BIN there.
 # The scripts are Perl, not sh: sh complains on standard error when started in
 # a deleted folder, which one bad-input test does on purpose; and they name the
 # emulator by its full path, since some tests run programs with a bare PATH.
