@@ -12,8 +12,8 @@
 namespace datagen {
 namespace {
 
-// The square around the sun, its rim of mountains and the top of the grid, in
-// picture columns and rows counted from the top.
+// The square of the picture between the lettering above and the caption below:
+// the sun, the mountains and the grid. Columns and rows counted from the top.
 constexpr int kCropLeft = 104;
 constexpr int kCropTop = 90;
 constexpr int kCropSize = 112;
