@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Vornisk needs to build, test and capture.
 # Does nothing when everything is present; needs root (or sudo) only when
-# something is missing. Usage: scripts/install-deps.sh [--with-tools] [--with-web]
+# something is missing. Usage: scripts/install-deps.sh [--with-tools]
+#   [--with-web] [--with-packaging] [--with-arm64]
 #   --with-tools  also the optional tools: ffmpeg (video capture), sox and
 #                 Xvfb (trying the show by hand), valgrind; Xvfb, xdotool and
 #                 weston also run the bad-input tests' rows on real display
 #                 servers.
 #   --with-web    also the web build and its browser test: emscripten,
 #                 Chromium, chromedriver and selenium.
+#   --with-packaging  lintian, appstream and desktop-file-utils: checking the
+#                 Debian package (scripts/package-check.sh).
+#   --with-arm64  the arm64 cross toolchain, qemu-user and the :arm64 libraries
+#                 (adds arm64 to dpkg's architectures): the arm64 preset.
 set -euo pipefail
 
 packages=(
@@ -25,6 +30,13 @@ fi
 if [[ " $* " == *" --with-web "* ]]; then
   packages+=(emscripten chromium chromium-driver python3-selenium)
 fi
+if [[ " $* " == *" --with-packaging "* ]]; then
+  packages+=(lintian appstream desktop-file-utils)
+fi
+if [[ " $* " == *" --with-arm64 "* ]]; then
+  packages+=(crossbuild-essential-arm64 qemu-user libsdl2-dev:arm64 libsdl2-mixer-dev:arm64
+    zlib1g-dev:arm64 libpng-dev:arm64 libx11-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -41,5 +53,8 @@ if [[ $(id -u) -ne 0 ]]; then
   sudo_cmd=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]} " == *":arm64 "* ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  "${sudo_cmd[@]}" dpkg --add-architecture arm64
+fi
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -13,6 +13,7 @@
 
 #include <SDL.h>
 #include <SDL_mixer.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -87,6 +88,29 @@ void SDLCALL musicFinished() {
     }
   }
   if (callback != nullptr) callback(stream, nullptr, 0, userData);
+}
+
+// With no sound card, ALSA's library prints its own "ALSA lib ..." lines on
+// standard error while SDL tries it, before this layer reports the failure in
+// its own words. ALSA lets a program replace that printer: install a silent one
+// in the copy SDL is about to load (the same soname, so the same copy). Looked
+// up at run time, so that the layer neither builds against ALSA nor needs it
+// where SDL plays through something else. The handle is never closed, so the
+// library, and the silent handler with it, outlives SDL's loads and unloads.
+void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
+void silenceAlsaMessages() {
+  static const bool done = [] {
+    void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL);
+    if (alsa == nullptr) return true;
+    using ErrorHandler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetErrorHandler = int (*)(ErrorHandler);
+    const auto setHandler =
+        reinterpret_cast<SetErrorHandler>(dlsym(alsa, "snd_lib_error_set_handler"));
+    if (setHandler != nullptr) setHandler(&ignoreAlsaMessage);
+    return true;
+  }();
+  (void)done;
 }
 
 bool openAudio(int mixRate) {
@@ -174,6 +198,7 @@ signed char FSOUND_Init(int mixRate, int channels, unsigned int /*flags*/) {
   }
   if (mixRate <= 0 || channels < 0) return fail(FMOD_ERR_INVALID_PARAM);
   const bool playsOutput = outputEnabled;
+  if (playsOutput) silenceAlsaMessages();
   if (playsOutput && !openAudio(mixRate)) return fail(FMOD_ERR_INIT);
   const std::lock_guard lock(layerMutex);
   initialized = true;
