@@ -19,29 +19,18 @@ constexpr std::uint32_t kSecondTitleColour = 0x00204080u;
 // The two start-up readings (the seed and startTime) return `base`; every later
 // reading returns base + the elapsed time scheduled for the frame being drawn
 // (the last entry holds for all later frames).
-class ScheduledClock {
- public:
-  ScheduledClock(std::uint32_t base, std::vector<std::uint32_t> schedule)
-      : base_(base), schedule_(std::move(schedule)), source_(&ScheduledClock::read, this) {}
-  void framePresented() { ++frames_; }
-
- private:
+struct ScheduledClock {
   static std::uint32_t read(void* self) {
     auto* clock = static_cast<ScheduledClock*>(self);
-    if (clock->readings_++ < 2) return clock->base_;
-    const std::size_t index = std::min(clock->frames_, clock->schedule_.size() - 1);
-    return clock->base_ + clock->schedule_[index];
+    if (clock->readings++ < 2) return clock->base;
+    return clock->base + clock->schedule[std::min(clock->frames, clock->schedule.size() - 1)];
   }
-  std::uint32_t base_;
-  std::vector<std::uint32_t> schedule_;
-  timing::ScopedTimeSource source_;
-  std::size_t frames_ = 0;
-  int readings_ = 0;
+  std::uint32_t base;
+  std::vector<std::uint32_t> schedule;
+  std::size_t frames = 0;
+  int readings = 0;
+  timing::ScopedTimeSource source{&ScheduledClock::read, this};
 };
-
-std::size_t count(const testing::Frame& frame, std::uint32_t colour) {
-  return static_cast<std::size_t>(std::count(frame.begin(), frame.end(), colour));
-}
 
 // Whether the frame holds any pixel of the triangles' greens (0x00FE01 + 10k).
 bool hasTriangles(const testing::Frame& frame) {
@@ -53,23 +42,22 @@ bool hasTriangles(const testing::Frame& frame) {
 class Timeline : public ::testing::Test {
  protected:
   void SetUp() override {
-    directory_ = testing::makeTempDirectory();
-    testing::writeFile(directory_ + "/title._vq",
-                       testing::titlePicture(320, 240, [](int, int) { return kTitleColour; }));
-    testing::writeFile(directory_ + "/title2._vq", testing::titlePicture(320, 240, [](int, int) {
-                         return kSecondTitleColour;
-                       }));
+    for (const auto& [name, colour] :
+         {std::pair{"/title._vq", kTitleColour}, {"/title2._vq", kSecondTitleColour}}) {
+      testing::writeFile(directory_ + name,
+                         testing::titlePicture(320, 240, [&](int, int) { return colour; }));
+    }
   }
 
   // Runs the show with the given elapsed time per frame; a key is pressed after
   // `keyAfterFrames` frames (never when negative).
   testing::ShowRun run(std::vector<std::uint32_t> schedule, std::uint32_t base = 1000,
                        long long keyAfterFrames = -1) {
-    ScheduledClock clock(base, std::move(schedule));
-    return testing::runHeadlessShow(directory_, keyAfterFrames, [&] { clock.framePresented(); });
+    ScheduledClock clock{base, std::move(schedule)};
+    return testing::runHeadlessShow(directory_, keyAfterFrames, [&] { ++clock.frames; });
   }
 
-  std::string directory_;
+  std::string directory_ = testing::makeTempDirectory();
 };
 
 // Every boundary of the timeline is strict on one side: one frame on each side
@@ -100,25 +88,23 @@ TEST_F(Timeline, EveryPhaseStartsAndEndsOnItsExactMillisecond) {
     for (std::size_t k = 0; k < frames.size(); ++k) {
       SCOPED_TRACE(::testing::Message() << "elapsed " << frames[k].elapsedMs);
       const testing::Frame& frame = show.frames[k];
-      EXPECT_EQ(count(frame, kTitleColour) > 30000, frames[k].title);
-      EXPECT_EQ(count(frame, kSecondTitleColour) > 30000, frames[k].secondTitle);
-      if (!frames[k].title) {
-        EXPECT_EQ(count(frame, kTitleColour), 0u);
-      }
+      EXPECT_EQ(std::count(frame.begin(), frame.end(), kTitleColour) > 30000, frames[k].title);
+      EXPECT_EQ(std::count(frame.begin(), frame.end(), kSecondTitleColour) > 30000,
+                frames[k].secondTitle);
+      EXPECT_TRUE(frames[k].title || std::count(frame.begin(), frame.end(), kTitleColour) == 0);
       EXPECT_EQ(hasTriangles(frame), frames[k].triangles);
     }
   }
 }
 
-TEST_F(Timeline, KeyEndsTheShowBeforeTheFirstFrameOrAfterAPresentedOne) {
+// A key ends the show before the first frame or after a presented one; a
+// missing title ends it with status 1 and one line, before any frame.
+TEST_F(Timeline, AKeyOrAMissingTitleEndsTheShowEarly) {
   for (const long long keyAfter : {0, 5}) {
     const testing::ShowRun show = run({0}, 1000, keyAfter);
     EXPECT_EQ(show.status, 0);
     EXPECT_EQ(show.frames.size(), static_cast<std::size_t>(keyAfter));
   }
-}
-
-TEST_F(Timeline, MissingTitleEndsWithStatusOneAndNoFrame) {
   std::remove((directory_ + "/title._vq").c_str());
   ::testing::internal::CaptureStderr();
   const testing::ShowRun show = run({0, 174000});
