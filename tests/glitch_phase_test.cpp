@@ -85,12 +85,12 @@ TEST(GlitchPhase, BackgroundsBurstsAndTheirCountdownFollowTheDraws) {
   for (std::uint32_t i = 0; i < kHeight; ++i)
     skips.push_back(7 * i + 3);
   std::vector<std::vector<std::uint32_t>> perFrame(60);
-  perFrame[1] = {0, 10, 0};       // title, no burst, clear
-  perFrame[2] = {0, 10, 10, 0};   // title, no burst, no clear, checkerboard
-  perFrame[3] = {9, 10, 0, 0};    // both: the checkerboard comes last
-  perFrame[4] = {0, 10, 1, 600};  // neither: 1 and 600 are not multiples of the products
-  perFrame[5] = {0, 9, 0};        // title copied; burst roll 9 < 10 hits; 0 % 50 + 50 = 50
-  perFrame[6] = {3};              // r10 = 3: the title is jittered, then the roll 10 misses
+  perFrame[1] = {0, 10, 0};           // title, no burst, clear
+  perFrame[2] = {0, 10, 10, 594000};  // title, no burst, no clear, checkerboard
+  perFrame[3] = {9, 10, 0, 0};        // both: the checkerboard comes last
+  perFrame[4] = {0, 10, 594000, 1};   // neither: 594000 = 990 (Intensity) × 600, not × 1000
+  perFrame[5] = {0, 9, 0};            // title copied; burst roll 9 < 10 hits; 0 % 50 + 50 = 50
+  perFrame[6] = {3};                  // r10 = 3: the title is jittered, then the roll 10 misses
   perFrame[6].insert(perFrame[6].end(), skips.begin(), skips.end());
   perFrame[6].push_back(10);
   perFrame[8] = {0};  // a new burst while one runs, of 100 % 50 + 50 = 50, replacing 47
