@@ -1,20 +1,18 @@
 // Whole-show regression: vornisk-capture --hash over the entire show at a few
-// (seed, frame rate) pairs, on pictures this test makes itself and no music,
-// compared with the digests and sample frames checked in under tests/golden/.
-// Any change that alters one pixel of one frame fails here. After a deliberate
-// change of the picture, scripts/update-golden.sh rewrites the files (set
-// VORNISK_UPDATE_GOLDEN=1 to have this test write them); the commit says why.
+// (seed, frame rate) pairs, on this test's own pictures and no music, against
+// tests/golden/: any change of one pixel of one frame fails here. After a
+// deliberate change, scripts/update-golden.sh rewrites the files (it sets
+// VORNISK_UPDATE_GOLDEN=1 for this test to write them); the commit says why.
 #include <zlib.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,27 +20,20 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using vornisk::testing::readText;
-
-constexpr int kWidth = 320;
-constexpr int kHeight = 240;
+using vornisk::testing::titlePicture;
 
 // Pictures with structure at several scales (gradients, stripes, a diagonal),
 // distinct in every channel, so that any change in how the title is copied,
 // jittered or loaded moves many pixels.
-std::uint32_t firstTitle(int x, int memoryRow) {
-  const std::uint32_t red = static_cast<std::uint32_t>(x * 255 / (kWidth - 1));
-  const std::uint32_t green = ((x / 16 + memoryRow / 16) % 2 != 0) ? 0xC0u : 0x30u;
-  const std::uint32_t blue = static_cast<std::uint32_t>((x + memoryRow) % 200 + 40);
-  return (red << 16) | (green << 8) | blue;
+std::uint32_t firstTitle(int x, int r) {
+  const int green = (x / 16 + r / 16) % 2 != 0 ? 0xC0 : 0x30;
+  return static_cast<std::uint32_t>((x * 255 / 319) << 16 | green << 8 | ((x + r) % 200 + 40));
 }
 
-std::uint32_t secondTitle(int x, int memoryRow) {
-  const std::uint32_t red = static_cast<std::uint32_t>(memoryRow * 255 / (kHeight - 1));
-  const std::uint32_t green = static_cast<std::uint32_t>((x * 7 + memoryRow * 3) % 256);
-  const std::uint32_t blue = (x > memoryRow) ? 0xE0u : 0x20u;
-  return (red << 16) | (green << 8) | blue;
+std::uint32_t secondTitle(int x, int r) {
+  const int blue = x > r ? 0xE0 : 0x20;
+  return static_cast<std::uint32_t>((r * 255 / 239) << 16 | (x * 7 + r * 3) % 256 << 8 | blue);
 }
 
 struct ShowRun {
@@ -54,74 +45,34 @@ std::string runName(const ShowRun& run) {
   return "seed" + std::to_string(run.seed) + "_fps" + std::to_string(run.framesPerSecond);
 }
 
-std::string goldenPath(const ShowRun& run) {
-  return vornisk::testing::sourceDirectory() + "/tests/golden/show_" + runName(run) + ".txt";
-}
-
-// What a whole-show run is reduced to: its frame count, a CRC-32 of all its
-// hash lines as printed, and a few frames' own hashes (to tell where a
-// difference starts: opening, glitch phase, triangles, bars, second title, end).
-struct Summary {
+// A whole-show run as its golden file holds it: the frame count, a CRC-32 of all
+// its hash lines as printed, and the hashes of the first frames at or after 0,
+// 23.2, 50, 100 and 160 s and of the last one (to tell where a difference starts:
+// opening, glitch phase, triangles, bars, second title, end).
+std::string summarise(const ShowRun& run, const std::string& out) {
+  const std::uint64_t fps = run.framesPerSecond;
+  std::vector<std::uint64_t> samples;
+  for (const std::uint64_t ms : {0u, 23200u, 50000u, 100000u, 160000u})
+    samples.push_back((ms * fps + 999) / 1000);
+  samples.push_back(174 * fps - 1);
   std::uint64_t frames = 0;
-  std::uint32_t digest = 0;
-  std::map<std::uint64_t, std::string> samples;
-
-  std::string text(const ShowRun& run) const {
-    std::ostringstream out;
-    char digestText[9];
-    std::snprintf(digestText, sizeof digestText, "%08x", static_cast<unsigned>(digest));
-    out << "# vornisk-capture --seed " << run.seed << " --fps " << run.framesPerSecond
-        << " --hash, whole show, on regression_test's pictures, no music.\n"
-        << "# Written by scripts/update-golden.sh; regenerate only for a deliberate change.\n"
-        << "frames " << frames << "\n"
-        << "digest " << digestText << "\n";
-    for (const auto& [frame, hash] : samples)
-      out << "frame " << frame << " " << hash << "\n";
-    return out.str();
-  }
-};
-
-std::vector<std::uint64_t> sampleFrames(std::uint32_t fps) {
-  std::vector<std::uint64_t> frames;
-  // The first frame at or after each of these elapsed times, then the last frame.
-  for (const std::uint64_t ms : {0u, 23200u, 50000u, 100000u, 160000u}) {
-    frames.push_back((ms * fps + 999) / 1000);
-  }
-  frames.push_back(174ull * fps - 1);
-  return frames;
-}
-
-Summary captureShow(const ShowRun& run, const std::string& dataFolder) {
-  const vornisk::testing::ProgramRun capture = vornisk::testing::runProgram(
-      "vornisk-capture", {"--data", dataFolder, "--seed", std::to_string(run.seed), "--fps",
-                          std::to_string(run.framesPerSecond), "--hash"});
-  EXPECT_EQ(capture.status, 0) << capture.err;
-  const std::vector<std::uint64_t> wanted = sampleFrames(run.framesPerSecond);
-  Summary summary;
   uLong digest = crc32(0L, nullptr, 0);
-  for (const std::string& line : vornisk::testing::splitLines(capture.out)) {
+  std::string sampleLines;
+  for (const std::string& line : vornisk::testing::splitLines(out)) {
     // Other lines are the sound layer's reports about the missing music.
     const auto hash = vornisk::testing::parseHashLine(line);
     if (!hash) continue;
-    EXPECT_EQ(hash->frame, summary.frames) << "hash lines must count frames from 0";
+    EXPECT_EQ(hash->frame, frames++) << "hash lines must count frames from 0";
     const std::string printed = line + "\n";
     digest = crc32(digest, reinterpret_cast<const Bytef*>(printed.data()),
                    static_cast<uInt>(printed.size()));
-    for (const std::uint64_t sample : wanted) {
-      if (sample == hash->frame) summary.samples[hash->frame] = line.substr(line.find(' ') + 1);
-    }
-    ++summary.frames;
+    if (std::find(samples.begin(), samples.end(), hash->frame) != samples.end())
+      sampleLines += "frame " + line + "\n";
   }
-  summary.digest = static_cast<std::uint32_t>(digest);
-  return summary;
-}
-
-std::vector<std::string> dataLines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (const std::string& line : vornisk::testing::splitLines(text)) {
-    if (!line.empty() && line[0] != '#') lines.push_back(line);
-  }
-  return lines;
+  char text[64];
+  std::snprintf(text, sizeof text, "frames %llu\ndigest %08x\n",
+                static_cast<unsigned long long>(frames), static_cast<unsigned>(digest));
+  return text + sampleLines;
 }
 
 class ShowRegression : public ::testing::TestWithParam<ShowRun> {};
@@ -129,29 +80,31 @@ class ShowRegression : public ::testing::TestWithParam<ShowRun> {};
 TEST_P(ShowRegression, WholeShowHashesMatchTheGolden) {
   const ShowRun run = GetParam();
   const std::string data = vornisk::testing::makeTempDirectory();
-  vornisk::testing::writeFile(data + "/title._vq",
-                              vornisk::testing::titlePicture(kWidth, kHeight, firstTitle));
-  vornisk::testing::writeFile(data + "/title2._vq",
-                              vornisk::testing::titlePicture(kWidth, kHeight, secondTitle));
-  const Summary summary = captureShow(run, data);
-  fs::remove_all(data);
-  ASSERT_EQ(summary.frames, 174ull * run.framesPerSecond) << "the whole show, and no more";
-  const std::string actual = summary.text(run);
+  vornisk::testing::writeFile(data + "/title._vq", titlePicture(320, 240, firstTitle));
+  vornisk::testing::writeFile(data + "/title2._vq", titlePicture(320, 240, secondTitle));
+  const vornisk::testing::ProgramRun capture = vornisk::testing::runProgram(
+      "vornisk-capture", {"--data", data, "--seed", std::to_string(run.seed), "--fps",
+                          std::to_string(run.framesPerSecond), "--hash"});
+  std::filesystem::remove_all(data);
+  ASSERT_EQ(capture.status, 0) << capture.err;
+  const std::string actual = summarise(run, capture.out);
 
-  const std::string path = goldenPath(run);
+  const std::string path =
+      vornisk::testing::sourceDirectory() + "/tests/golden/show_" + runName(run) + ".txt";
   if (const char* update = std::getenv("VORNISK_UPDATE_GOLDEN");
-      update != nullptr && std::string(update) == "1") {
-    std::ofstream(path, std::ios::binary) << actual;
-    ASSERT_EQ(readText(path), actual) << "cannot write " << path;
-    std::printf("wrote %s\n", path.c_str());
-    return;
+      update && update == std::string("1")) {
+    std::ofstream(path, std::ios::binary)
+        << "# vornisk-capture --seed " << run.seed << " --fps " << run.framesPerSecond
+        << " --hash, whole show, on regression_test's pictures, no music.\n"
+        << "# Written by scripts/update-golden.sh; regenerate only for a deliberate change.\n"
+        << actual;
   }
+  // Past its comment lines; a failure lists the sample frames, showing in which
+  // part of the show the frames start to differ.
   const std::string expected = readText(path);
-  ASSERT_FALSE(expected.empty()) << "no golden file " << path
-                                 << " (scripts/update-golden.sh makes it)";
-  // Compared without the comment lines; a failure lists the sample frames,
-  // showing in which part of the show the frames start to differ.
-  EXPECT_EQ(dataLines(actual), dataLines(expected))
+  ASSERT_NE(expected.find("frames "), std::string::npos)
+      << "no golden file " << path << " (scripts/update-golden.sh makes it)";
+  EXPECT_EQ(actual, expected.substr(expected.find("frames ")))
       << "in " << path << ": the frames changed; if deliberately, run scripts/update-golden.sh";
 }
 
@@ -161,8 +114,6 @@ TEST_P(ShowRegression, WholeShowHashesMatchTheGolden) {
 INSTANTIATE_TEST_SUITE_P(Shows, ShowRegression,
                          ::testing::Values(ShowRun{0, 60}, ShowRun{12345, 30},
                                            ShowRun{4294900000u, 25}),
-                         [](const ::testing::TestParamInfo<ShowRun>& param) {
-                           return runName(param.param);
-                         });
+                         [](const auto& param) { return runName(param.param); });
 
 }  // namespace
