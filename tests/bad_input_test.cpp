@@ -5,9 +5,7 @@
 // row's own: the server ended, a key or a close request sent through it), then
 // checks the exit status, both output streams and that no file was written. A
 // child is killed after 30 s: no row can hang.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,7 +39,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using testing::Bytes;
-using Environment = std::map<std::string, std::optional<std::string>>;
+using testing::Environment;
 using namespace std::chrono_literals;
 
 // ---------------------------------------------------------------------------
@@ -225,41 +223,7 @@ std::vector<Row> rows() {
 // ---------------------------------------------------------------------------
 // The runner.
 
-// A program started in `folder` through env(1), which applies `environment` to
-// the test's own, with standard input from /dev/null and its outputs kept in
-// files; ended with SIGTERM, if still running, at the end of the scope.
-struct Child {
-  Child(const std::vector<std::string>& argv, const Environment& environment,
-        const std::string& folder) {
-    std::vector<std::string> text = {"/usr/bin/env"};  // options (-u) first, then settings
-    for (const auto& [name, value] : environment)
-      text.insert(value ? text.end() : text.begin() + 1, value ? name + "=" + *value : "-u" + name);
-    text.insert(text.end(), argv.begin(), argv.end());
-    std::vector<char*> pointers;
-    for (std::string& each : text)
-      pointers.push_back(each.data());
-    pointers.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string paths[] = {"/dev/null", files + "/out", files + "/err"};
-    for (int fd = 0; fd < 3; ++fd) {
-      posix_spawn_file_actions_addopen(&actions, fd, paths[fd].c_str(),
-                                       fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT, 0600);
-    }
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    if (posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (pid > 0 && kill(pid, SIGTERM) == 0) waitpid(pid, nullptr, 0);
-    fs::remove_all(files);
-  }
-  std::string out() const { return testing::readText(files + "/out"); }
-  std::string err() const { return testing::readText(files + "/err"); }
-
-  std::string files = testing::makeTempDirectory();
-  pid_t pid = -1;  // -1 once reaped
-};
+using testing::Child;
 
 // Polls `done` for up to 10 s.
 bool soon(const std::function<bool()>& done) {

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -202,60 +203,62 @@ Bytes wavFile(std::uint32_t sampleRate, std::uint16_t channels,
   return bytes;
 }
 
-ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const ProgramOptions& options) {
+Child::Child(const std::vector<std::string>& argv, const Environment& environment,
+             const std::string& folder)
+    : files(makeTempDirectory()) {
+  std::vector<std::string> text = {"/usr/bin/env"};  // options (-u) first, then settings
+  for (const auto& [name, value] : environment)
+    text.insert(value ? text.end() : text.begin() + 1, value ? name + "=" + *value : "-u" + name);
+  text.insert(text.end(), argv.begin(), argv.end());
+  std::vector<char*> pointers;
+  for (std::string& each : text)
+    pointers.push_back(each.data());
+  pointers.push_back(nullptr);
   // The outputs go to files rather than pipes: nothing to drain while waiting.
-  const std::string scratch = makeTempDirectory();
-  const std::string outPath = scratch + "/out";
-  const std::string errPath = scratch + "/err";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (!options.workingDirectory.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
+  const std::string paths[] = {"/dev/null", files + "/out", files + "/err"};
+  for (int fd = 0; fd < 3; ++fd) {
+    posix_spawn_file_actions_addopen(&actions, fd, paths[fd].c_str(),
+                                     fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT, 0600);
   }
-  std::vector<std::string> argumentText = {binDirectory() + "/" + program};
-  argumentText.insert(argumentText.end(), arguments.begin(), arguments.end());
-  std::vector<std::string> environmentText;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    if (options.environment.count(text.substr(0, text.find('='))) == 0) {
-      environmentText.push_back(text);
-    }
-  }
-  for (const auto& [name, value] : options.environment) {
-    if (value) environmentText.push_back(name + "=" + *value);
-  }
-  auto pointers = [](std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    for (std::string& text : texts)
-      result.push_back(text.data());
-    result.push_back(nullptr);
-    return result;
-  };
-  std::vector<char*> argv = pointers(argumentText);
-  std::vector<char*> envp = pointers(environmentText);
-
-  ProgramRun run;
+  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
   pid_t child = -1;
-  const int error = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) {
-    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(error);
-  } else {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-    }
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = readText(outPath);
-    run.err = readText(errPath);
+  if (posix_spawn(&child, pointers[0], &actions, nullptr, pointers.data(), environ) == 0) {
+    pid = child;
   }
-  std::filesystem::remove_all(scratch);
-  return run;
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+Child::~Child() {
+  if (pid > 0 && kill(pid, SIGTERM) == 0) waitpid(pid, nullptr, 0);
+  std::filesystem::remove_all(files);
+}
+
+int Child::wait() {
+  int status = 0;
+  while (pid > 0 && waitpid(pid, &status, 0) < 0) {
+  }
+  pid = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string Child::out() const {
+  return readText(files + "/out");
+}
+
+std::string Child::err() const {
+  return readText(files + "/err");
+}
+
+ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const ProgramOptions& options) {
+  std::vector<std::string> argv = {binDirectory() + "/" + program};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  Child child(argv, options.environment, options.workingDirectory);
+  if (child.pid < 0) ADD_FAILURE() << "cannot start " << argv[0];
+  const int status = child.wait();
+  return {status, child.out(), child.err()};
 }
 
 std::optional<HashLine> parseHashLine(const std::string& line) {

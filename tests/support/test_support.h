@@ -129,6 +129,27 @@ Bytes wavFile(std::uint32_t sampleRate, std::uint16_t channels,
 // ---------------------------------------------------------------------------
 // The build's programs as child processes
 
+using Environment = std::map<std::string, std::optional<std::string>>;
+
+// A program started in `folder` (empty: the test's own) through env(1), which
+// applies `environment` (a value sets, nullopt removes) to the test's own, with
+// standard input from /dev/null and its outputs kept in files; ended with
+// SIGTERM, if still running, at the end of the scope.
+struct Child {
+  Child(const std::vector<std::string>& argv, const Environment& environment,
+        const std::string& folder = {});
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  // Waits for the end: the exit status, or 128 + the signal that ended it.
+  int wait();
+  std::string out() const;
+  std::string err() const;
+
+  std::string files;
+  int pid = -1;  // -1 once reaped
+};
+
 struct ProgramRun {
   int status = -1;  // the exit status, or 128 + the signal that ended it
   std::string out;
@@ -137,12 +158,10 @@ struct ProgramRun {
 
 struct ProgramOptions {
   std::string workingDirectory{};  // empty: the test's own
-  // Changes to the test's environment: a value sets, nullopt removes.
-  std::map<std::string, std::optional<std::string>> environment{};
+  Environment environment{};       // changes to the test's environment
 };
 
-// Runs binDirectory()/`program` with `arguments`, standard input from
-// /dev/null and both output streams captured, and waits for its end.
+// Runs binDirectory()/`program` with `arguments` as a Child and waits for its end.
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
                       const ProgramOptions& options = {});
 
