@@ -49,8 +49,11 @@ TEST(Present, CountsFramesAndShowsTheBackBufferAsItStood) {
   DemoConsole console;
   console.close();  // a console never opened owns nothing
   console.setBackend(std::make_unique<ptc::HeadlessBackend>(
-      [&](const std::uint32_t* frame, int w, int h) { shown.emplace_back(frame, frame + w * h); }));
+      [&](const std::uint32_t* frame, int w, int h) { shown.emplace_back(frame, frame + w * h); },
+      /*keyAfterFrames=*/0));
+  EXPECT_FALSE(console.keyPressed()) << "a console not open has no key waiting";
   console.open("test", 320, 240, true);
+  EXPECT_TRUE(console.keyPressed());
   for (int k = 0; k < 3; ++k) {
     console.lock();
     EXPECT_EQ(console.frameCounter, k);  // drawing during frame k sees k
