@@ -68,6 +68,25 @@ TEST(Present, CountsFramesAndShowsTheBackBufferAsItStood) {
   console.close();  // and the destructor closes it again: harmless
 }
 
+// A surface copied partly off a smaller console lands clipped: nothing is
+// written outside the console's own frame (the sanitizer build sees any such store).
+TEST(Present, ACopyIsClippedToTheConsole) {
+  std::vector<std::uint32_t> shown;
+  ptc::Console console;
+  console.setBackend(std::make_unique<ptc::HeadlessBackend>(
+      [&](const std::uint32_t* frame, int w, int h) { shown.assign(frame, frame + w * h); }));
+  const ptc::Format format(32, 0x00FF0000u, 0x0000FF00u, 0x000000FFu, 0);
+  console.open("test", 4, 3, format, 0);
+  ptc::Surface surface(6, 5, format);
+  auto* words = static_cast<std::uint32_t*>(surface.lock());
+  for (std::uint32_t i = 0; i < 30; ++i)
+    words[i] = 100 + i;
+  surface.copy(console, ptc::Area(0, 0, 6, 5), ptc::Area(-1, 1, 5, 6));
+  console.update();
+  EXPECT_EQ(shown,
+            (std::vector<std::uint32_t>{0, 0, 0, 0, 101, 102, 103, 104, 107, 108, 109, 110}));
+}
+
 // Full screen, then windowed; a termination signal counts as a key press.
 TEST(SdlConsole, OpensPresentsAndTakesASignalAsAKeyPress) {
   const testing::ScopedEnvironment video("SDL_VIDEODRIVER", "dummy"), unpaced("PTC_FPS", "0");
