@@ -25,6 +25,16 @@ std::uint32_t fixedReading(void* context) {
   return *static_cast<std::uint32_t*>(context);
 }
 
+// Opens `console` on the headless backend with an asymmetric title, so that
+// copies and shears move real data.
+void openWithSyntheticTitle(DemoConsole& console) {
+  console.setBackend(std::make_unique<ptc::HeadlessBackend>());
+  console.open("bench", 320, 240, false);
+  auto* title = static_cast<std::uint32_t*>(console.titleSurface->lock());
+  for (int i = 0; i < console.width * console.height; ++i)
+    title[i] = static_cast<std::uint32_t>(i * 2654435761u) & 0x00FFFFFFu;
+}
+
 // Frames at elapsed time state.range(0) ms, with Intensity at state.range(1) / 1000.
 void BM_ShowFrame(benchmark::State& state) {
   resetShowState();
@@ -34,13 +44,7 @@ void BM_ShowFrame(benchmark::State& state) {
   seedRandom(2024);
 
   DemoConsole console;
-  console.setBackend(std::make_unique<ptc::HeadlessBackend>());
-  console.open("bench", 320, 240, false);
-  // An asymmetric title so that copies and shears move real data.
-  auto* title = static_cast<std::uint32_t*>(console.titleSurface->lock());
-  for (int i = 0; i < console.width * console.height; ++i) {
-    title[i] = static_cast<std::uint32_t>(i * 2654435761u) & 0x00FFFFFFu;
-  }
+  openWithSyntheticTitle(console);
   auto field = std::make_unique<BlobField>();
   FrameLoopState loop;
   loop.secondTitleLoaded = true;  // the title surface already holds a picture
@@ -76,12 +80,7 @@ void BM_WholeShowFrames(benchmark::State& state) {
   std::uint32_t reading = 0;
   timing::ScopedTimeSource clock(&fixedReading, &reading);
   DemoConsole console;
-  console.setBackend(std::make_unique<ptc::HeadlessBackend>());
-  console.open("bench", 320, 240, false);
-  auto* title = static_cast<std::uint32_t*>(console.titleSurface->lock());
-  for (int i = 0; i < console.width * console.height; ++i) {
-    title[i] = static_cast<std::uint32_t>(i * 2654435761u) & 0x00FFFFFFu;
-  }
+  openWithSyntheticTitle(console);
   auto field = std::make_unique<BlobField>();
   std::vector<double> frameUs(kFrames);
   using Clock = std::chrono::steady_clock;
