@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "clock/clock.h"
-#include "metaballs/blob_field.h"
+#include "metaballs/field_pipeline.h"
 #include "ptc/headless.h"
 #include "shell/demo_console.h"
 #include "shell/random.h"
@@ -45,7 +45,7 @@ void BM_ShowFrame(benchmark::State& state) {
 
   DemoConsole console;
   openWithSyntheticTitle(console);
-  auto field = std::make_unique<BlobField>();
+  auto fields = std::make_unique<FieldPipeline>();
   FrameLoopState loop;
   loop.secondTitleLoaded = true;  // the title surface already holds a picture
 
@@ -54,7 +54,7 @@ void BM_ShowFrame(benchmark::State& state) {
     // Frame counters that are multiples of 10 would age Intensity.
     if (console.frameCounter % 10 == 0) ++console.frameCounter;
     Intensity = intensity;
-    drawShowFrame(console, *field, loop);
+    drawShowFrame(console, *fields, loop);
   }
   state.counters["frames/s"] =
       benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
@@ -81,7 +81,7 @@ void BM_WholeShowFrames(benchmark::State& state) {
   timing::ScopedTimeSource clock(&fixedReading, &reading);
   DemoConsole console;
   openWithSyntheticTitle(console);
-  auto field = std::make_unique<BlobField>();
+  auto fields = std::make_unique<FieldPipeline>();
   std::vector<double> frameUs(kFrames);
   using Clock = std::chrono::steady_clock;
 
@@ -94,7 +94,7 @@ void BM_WholeShowFrames(benchmark::State& state) {
     for (std::uint64_t k = 0; k < kFrames; ++k) {
       reading = static_cast<std::uint32_t>(k * 1000 / kFramesPerSecond);
       const Clock::time_point start = Clock::now();
-      drawShowFrame(console, *field, loop);
+      drawShowFrame(console, *fields, loop);
       frameUs[k] = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     }
   }

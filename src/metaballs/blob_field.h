@@ -9,6 +9,7 @@
 namespace vornisk {
 
 class DemoConsole;
+struct WireNet;
 
 // The three families of unit lattice faces a cell owns, by their constant axis.
 enum class FaceFamily { XY, XZ, YZ };
@@ -42,15 +43,20 @@ class BlobField {
   // `level` and `frame` are accepted for the caller's sake and do not change the picture.
   void render(DemoConsole& console, double level, int frame);
 
+  // Ages Intensity and draws `net`, made from this field (buildWireNet), as
+  // render() would draw the field.
+  void renderPrepared(DemoConsole& console, const WireNet& net);
+
   // The two ways render() makes the same picture and draws once it has aged
-  // Intensity. Roll by
-  // roll takes every draw from nextRandom(), so it also runs on a test's
-  // scripted draws. Ahead takes them from a block the generator fills on
-  // parallel lanes, skips cells with neither contour nor roll hit, and sets the
-  // generator to where roll by roll would have left it; it needs the generator
-  // itself (no script) and moduli of at least 2, and render() uses it then.
+  // Intensity. Roll by roll takes every draw from nextRandom(), so it also runs
+  // on a test's scripted draws. Ahead builds the wire net, takes the draws from
+  // a block the generator fills on parallel lanes, skips cells with neither
+  // segment nor roll hit, and sets the generator to where roll by roll would
+  // have left it; it needs the generator itself (no script) and moduli of at
+  // least 2, and render() uses it then.
   void renderRollByRoll(DemoConsole& console);
   void renderAhead(DemoConsole& console);
+  void drawWireNet(DemoConsole& console, const WireNet& net) const;
   static bool aheadPossible();
 
   // Indexed [x][y][z], z fastest.

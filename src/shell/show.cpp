@@ -11,6 +11,7 @@
 #include "effects/effects.h"
 #include "media/music.h"
 #include "metaballs/blob_field.h"
+#include "metaballs/field_pipeline.h"
 #include "shell/demo_console.h"
 #include "shell/random.h"
 #include "shell/show_state.h"
@@ -64,7 +65,7 @@ std::string dataPath(const std::string& directory, const char* name) {
 
 }  // namespace
 
-void drawShowFrame(DemoConsole& console, BlobField& field, FrameLoopState& state) {
+void drawShowFrame(DemoConsole& console, FieldPipeline& fields, FrameLoopState& state) {
   console.lock();
   if (!state.secondTitleLoaded && elapsedMs() > 153500) {
     state.secondTitleLoaded = true;
@@ -79,10 +80,11 @@ void drawShowFrame(DemoConsole& console, BlobField& field, FrameLoopState& state
   }
   if (elapsedMs() > 46200 && elapsedMs() < 69500) drawSpinningTriangles(console);
 
-  field.reset();
-  addShowBalls(field, console.frameCounter);
+  // The field (reset, the six balls) and its wire net: prepared ahead, as they
+  // depend on the frame counter alone.
+  FieldPipeline::Prepared& field = fields.frame(console.frameCounter, wireCamera(console));
   const std::uint32_t r = nextRandom() % 10;
-  if (static_cast<double>(Intensity) * 6 > r) field.render(console, 0.1, console.frameCounter);
+  if (static_cast<double>(Intensity) * 6 > r) field.field.renderPrepared(console, field.net);
   console.present();
 }
 
@@ -97,8 +99,7 @@ int runShow(const ShowSetup& setup) {
   seedRandom(timeGetTime());
   DemoConsole console;
   if (setup.makeBackend) console.setBackend(setup.makeBackend());
-  // 128 KiB of doubles: kept off the stack of the caller.
-  auto field = std::make_unique<BlobField>();
+  FieldPipeline fields;
 
   try {
     console.open("Vornisk", 320, 240, true);
@@ -107,7 +108,7 @@ int runShow(const ShowSetup& setup) {
     startTime = timeGetTime();
     if (!console.keyPressed()) {
       while (elapsedMs() < kShowLengthMs) {
-        drawShowFrame(console, *field, loop);
+        drawShowFrame(console, fields, loop);
         if (console.keyPressed()) break;
       }
     }

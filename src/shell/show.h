@@ -12,8 +12,8 @@
 
 namespace vornisk {
 
-class BlobField;
 class DemoConsole;
+class FieldPipeline;
 
 struct ShowSetup {
   // Folder with "title._vq", "title2._vq" and "music._vq"; empty for the working directory.
@@ -35,7 +35,7 @@ struct FrameLoopState {
 
 // Locks, draws and presents one frame at the clock's current reading; the body
 // of runShow's loop, open to benchmarks.
-void drawShowFrame(DemoConsole& console, BlobField& field, FrameLoopState& state);
+void drawShowFrame(DemoConsole& console, FieldPipeline& fields, FrameLoopState& state);
 
 // One show time, used by tests and the capture tool.
 inline constexpr unsigned kShowLengthMs = 174000;

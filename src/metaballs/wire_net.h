@@ -1,0 +1,51 @@
+// The wire net of one field as the fixed camera sees it: every cell with a
+// contour segment on any of its three faces, in drawing order, with those
+// segments' ends in pixels. It depends on the field and the camera alone, not
+// on any draw, so it can be made before the frame that draws it.
+#pragma once
+
+#include <cstdint>
+
+#include "geometry/matrix.h"
+#include "metaballs/blob_field.h"
+
+namespace vornisk {
+
+struct PixelPoint {
+  std::int32_t x, y;
+};
+
+struct WireCell {
+  std::uint16_t index;  // (z·15 + y)·15 + x: cells are drawn with x fastest
+  std::uint8_t faces;   // bit f set: face family f (XY, XZ, YZ) has a segment
+  PixelPoint ends[3][2];
+};
+
+struct WireNet {
+  static constexpr int kCellTotal = BlobField::kCells * BlobField::kCells * BlobField::kCells;
+  static constexpr int kLatticePoints = BlobField::kSize * BlobField::kSize * BlobField::kSize;
+
+  Matrix camera;
+  int count = 0;  // cells[0..count) in drawing order
+  WireCell cells[kCellTotal];
+
+  // Per axis and lattice index (x·256 + y·16 + z): whether the edge's crossing
+  // fraction is above 0, and if so its contour point in pixels.
+  std::uint8_t crossed[3][kLatticePoints];
+  PixelPoint edgePixels[3][kLatticePoints];
+  // Bit c: cell c (drawing order) has an edge that changes sign.
+  static constexpr int kTouchedWords = (kCellTotal + 63) / 64;
+  std::uint64_t touched[kTouchedWords];
+};
+
+// Makes `net` from `field`, whose crossings are computed, through `camera`.
+void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net);
+
+// The camera of the wire net on `console`: its view transform of the window
+// 320 × 240, after the translation that centres the lattice.
+Matrix wireCamera(const DemoConsole& console);
+
+// A contour point through the camera: weighted, transformed and divided by w.
+Vector projectContourPoint(const Matrix& camera, const ContourPoint& point);
+
+}  // namespace vornisk
