@@ -1,5 +1,6 @@
 #include "metaballs/field_pipeline.h"
 
+#include <chrono>
 #include <cstring>
 #include <system_error>
 
@@ -32,25 +33,42 @@ FieldPipeline::FieldPipeline() {
 
 FieldPipeline::~FieldPipeline() {
   if (!worker_.joinable()) return;
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  wake_.notify_one();
+  waitIdle();
+  stop_ = true;
+  posted_.fetch_add(1, std::memory_order_release);
+  posted_.notify_one();
   worker_.join();
 }
 
+namespace {
+
+// How long the worker looks for its next job before it sleeps: about a frame
+// when frames are drawn as fast as they can be, so that handing a job over
+// then needs no wake-up on either side. It yields while it looks, so a thread
+// waiting for the same core (the drawing thread, on a busy machine) runs.
+constexpr std::chrono::microseconds kSpinBeforeSleep{200};
+
+}  // namespace
+
 void FieldPipeline::work() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [this] { return stop_ || job_ != nullptr; });
+  for (std::uint32_t done = 0;;) {
+    const auto sleepAt = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+    while (posted_.load(std::memory_order_acquire) == done &&
+           std::chrono::steady_clock::now() < sleepAt) {
+      std::this_thread::yield();
+    }
+    posted_.wait(done, std::memory_order_acquire);
     if (stop_) return;
-    lock.unlock();
     prepare(*job_, jobFrame_, jobCamera_);
-    lock.lock();
-    job_ = nullptr;
-    done_.notify_one();
+    finished_.store(++done, std::memory_order_release);
+    finished_.notify_one();
   }
+}
+
+void FieldPipeline::waitIdle() {
+  const std::uint32_t posted = posted_.load(std::memory_order_relaxed);
+  for (std::uint32_t finished; (finished = finished_.load(std::memory_order_acquire)) != posted;)
+    finished_.wait(finished, std::memory_order_acquire);
 }
 
 FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const Matrix& camera) {
@@ -58,18 +76,17 @@ FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const Matrix& ca
   Slot& slot = slots_[parity];
   Slot& following = slots_[parity ^ 1u];
   const int nextFrame = static_cast<int>(static_cast<unsigned>(frameCounter) + 1u);
-  std::unique_lock lock(mutex_);
   // The worker only ever holds the slot of the frame after the last one asked
   // for: once it is idle, both slots are this thread's.
-  done_.wait(lock, [this] { return job_ == nullptr; });
+  if (worker_.joinable()) waitIdle();
   if (!slot.holds(frameCounter, camera)) prepare(slot, frameCounter, camera);
   if (worker_.joinable() && !following.holds(nextFrame, camera)) {
     following.valid = false;
     job_ = &following;
     jobFrame_ = nextFrame;
     jobCamera_ = camera;
-    lock.unlock();
-    wake_.notify_one();
+    posted_.fetch_add(1, std::memory_order_release);
+    posted_.notify_one();
   }
   return *slot.prepared;
 }

@@ -12,8 +12,8 @@
 
 #if !defined(__EMSCRIPTEN__) || defined(__EMSCRIPTEN_PTHREADS__)
 #define VORNISK_FIELD_THREAD 1
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <cstdint>
 #include <thread>
 #else
 #define VORNISK_FIELD_THREAD 0
@@ -50,13 +50,17 @@ class FieldPipeline {
   Slot slots_[2];
 #if VORNISK_FIELD_THREAD
   void work();
-  std::mutex mutex_;
-  std::condition_variable wake_;  // a job or the stop for the worker
-  std::condition_variable done_;  // the worker's job is finished
+  void waitIdle();
+  // The job: written while the worker is idle, published by `posted_`.
   Slot* job_ = nullptr;
   int jobFrame_ = 0;
   Matrix jobCamera_;
   bool stop_ = false;
+  // Jobs posted and finished: the worker is idle when they are equal. Atomic
+  // waits spin briefly before they sleep, and a notify without a sleeper costs
+  // no system call, so a handover between busy threads stays cheap.
+  std::atomic<std::uint32_t> posted_{0};
+  std::atomic<std::uint32_t> finished_{0};
   std::thread worker_;  // none when the platform would not start one
 #endif
 };

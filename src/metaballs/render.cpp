@@ -133,33 +133,40 @@ namespace draws_detail {
 // whatever vector unit the clone is built for.
 typedef std::uint32_t LaneWords __attribute__((vector_size(kLanes * sizeof(std::uint32_t))));
 typedef std::uint16_t LaneDraws __attribute__((vector_size(kLanes * sizeof(std::uint16_t))));
-typedef std::uint8_t LaneFlags __attribute__((vector_size(kLanes * sizeof(std::uint8_t))));
 
-VORNISK_LANE_CLONES void fillDraws(std::uint32_t* laneStates, Steps lanesStep, const Marks& marks,
-                                   std::uint16_t* draws, std::uint8_t* resets, std::size_t count) {
+VORNISK_LANE_CLONES void fillBlock(std::uint32_t* laneStates, const Marks& marks,
+                                   std::uint16_t* draws, std::uint32_t* candidates,
+                                   std::uint32_t* resets) {
+  // From a lane's last draw of this block to its first of the next.
+  constexpr Steps kToNextBlock = stepsOf(kBlock - kRun + 1);
   const std::uint32_t jf = marks.jitterFactor;
   const std::uint32_t sf = marks.spikeFactor;
   LaneWords lanes;
   std::memcpy(&lanes, laneStates, sizeof lanes);
-  for (std::size_t i = 0; i < count; i += kLanes) {
+  LaneWords candidateBits = {};
+  LaneWords resetBits = {};
+  // a < b (unsigned) as the borrow of a − b, in the top bit: only arithmetic
+  // and logic, which every vector unit has for every lane width.
+  for (int i = 0; i < kRun; ++i) {
     const LaneWords d = (lanes >> 16) & 0x7FFFu;
-    // a < b (unsigned) as the borrow of a − b in the top bit: only arithmetic
-    // and logic, which every vector unit has for every lane width.
+    // m divides d exactly when d·f < f (drawDivisibleBy).
     const LaneWords a = d * jf;
     const LaneWords b = d * sf;
     const LaneWords divisible =
         (~a & jf) | (~(a ^ jf) & (a - jf)) | (~b & sf) | (~(b ^ sf) & (b - sf));
-    const LaneWords marked = d | ((divisible >> 16) & kCandidateMark);
-    const LaneDraws narrow = __builtin_convertvector(marked, LaneDraws);
-    std::memcpy(draws + i, &narrow, sizeof narrow);
-    // d % 1000 as d − ⌊d·67109 / 2^26⌋·1000, exact for every d below 2^15;
-    // both it and the bound are below 2^31, so the borrow is the comparison.
+    candidateBits |= (divisible >> 31) << i;
+    // d % 1000 as d − ⌊d·67109 / 2^26⌋·1000, exact for every d below 2^15.
     const LaneWords r = d - ((d * 67109u) >> 26) * 1000u;
-    const LaneFlags clears = __builtin_convertvector((r - marks.resetBelow) >> 31, LaneFlags);
-    std::memcpy(resets + i, &clears, sizeof clears);
-    lanes = lanes * lanesStep.a + lanesStep.c;
+    const std::uint32_t t = marks.resetBelow;
+    resetBits |= (((~r & t) | (~(r ^ t) & (r - t))) >> 31) << i;
+    const LaneDraws narrow = __builtin_convertvector(d, LaneDraws);
+    std::memcpy(draws + kLanes * i, &narrow, sizeof narrow);
+    if (i + 1 < kRun) lanes = lanes * kMultiplier + kIncrement;
   }
+  lanes = lanes * kToNextBlock.a + kToNextBlock.c;
   std::memcpy(laneStates, &lanes, sizeof lanes);
+  std::memcpy(candidates, &candidateBits, sizeof candidateBits);
+  std::memcpy(resets, &resetBits, sizeof resetBits);
 }
 
 }  // namespace draws_detail
@@ -239,14 +246,20 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net) const {
     }
 
     const WireCell* faces = drawn == cell ? &net.cells[listed++] : nullptr;
-    for (float& offset : jitter) {
-      if (hits(jitterModulus)) {
-        offset = static_cast<float>(draws.at(next++) % 10000) * 0.002f - 10.0f;
-        jittered = true;
+    bool collapse = false;
+    bool stretch = false;
+    if (candidate < next + kDrawsPerQuietCell - 1) {
+      for (float& offset : jitter) {
+        if (hits(jitterModulus)) {
+          offset = static_cast<float>(draws.at(next++) % 10000) * 0.002f - 10.0f;
+          jittered = true;
+        }
       }
+      collapse = hits(spikeModulus);
+      stretch = hits(spikeModulus);
+    } else {
+      next += kDrawsPerQuietCell - 1;  // none of the cell's rolls can hit
     }
-    const bool collapse = hits(spikeModulus);
-    const bool stretch = hits(spikeModulus);
     if (faces != nullptr) {
       if ((faces->faces & 1) != 0) {
         if (collapse || stretch) {

@@ -29,13 +29,13 @@ struct WireNet {
   int count = 0;  // cells[0..count) in drawing order
   WireCell cells[kCellTotal];
 
-  // Per axis and lattice index (x·256 + y·16 + z): whether the edge's crossing
+  // Per axis and lattice point (z·256 + y·16 + x): whether the edge's crossing
   // fraction is above 0, and if so its contour point in pixels.
   std::uint8_t crossed[3][kLatticePoints];
   PixelPoint edgePixels[3][kLatticePoints];
-  // Bit c: cell c (drawing order) has an edge that changes sign.
-  static constexpr int kTouchedWords = (kCellTotal + 63) / 64;
-  std::uint64_t touched[kTouchedWords];
+  // Bit c: cell c (drawing order) has a segment.
+  static constexpr int kCellWords = (kCellTotal + 63) / 64;
+  std::uint64_t cellBits[kCellWords];
 };
 
 // Makes `net` from `field`, whose crossings are computed, through `camera`.
