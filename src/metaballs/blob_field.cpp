@@ -3,6 +3,7 @@
 #include "metaballs/blob_field.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace vornisk {
@@ -35,6 +36,24 @@ void BlobField::reset() {
   fill(crossX, kUnset);
   fill(crossY, kUnset);
   fill(crossZ, kUnset);
+}
+
+// IEEE arithmetic only (no contraction), so every clone adds the same bits;
+// the wider ones divide four points at a time.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+#endif
+void BlobField::resetAfterCrossings() {
+  fill(value, kUnset);
+  double(*crossings[3])[kSize][kSize] = {crossX, crossY, crossZ};
+  for (int axis = 0; axis < 3; ++axis) {
+    for (int x = 0; x < kCells; ++x) {
+      for (int y = 0; y < kCells; ++y) {
+        for (unsigned bits = signChanges[axis][x][y]; bits != 0; bits &= bits - 1)
+          crossings[axis][x][y][std::countr_zero(bits)] = kUnset;
+      }
+    }
+  }
 }
 
 void BlobField::addBall(double x, double y, double z, double radius, double strength) {

@@ -33,6 +33,10 @@ class BlobField {
 
   // Every element of all four blocks becomes −0.5.
   void reset();
+  // The same, for a field whose crossing blocks have been written by nothing
+  // but reset() and computeCrossings() since the last reset(): only the
+  // elements computeCrossings() wrote are set back.
+  void resetAfterCrossings();
   // Adds one soft ball (centre x, y, z, radius and strength in cell units) to `value`.
   void addBall(double x, double y, double z, double radius, double strength);
   // Fills the crossing blocks from `value`; expects them as reset() leaves them.

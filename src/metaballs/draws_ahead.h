@@ -127,11 +127,12 @@ class DrawsAhead {
     return (bits[position / 32] >> (position % 32) & 1u) != 0;
   }
   void reach(std::size_t count) {
-    while (count > filled_ && filled_ < kCapacity) [[unlikely]] {
-      draws_detail::fillBlock(lanes_, marks_, draws_ + filled_, candidates_ + filled_ / 32,
-                              resets_ + filled_ / 32);
-      filled_ += kBlock;
-    }
+    while (count > filled_ && filled_ < kCapacity)
+      [[unlikely]] {
+        draws_detail::fillBlock(lanes_, marks_, draws_ + filled_, candidates_ + filled_ / 32,
+                                resets_ + filled_ / 32);
+        filled_ += kBlock;
+      }
   }
 
   std::uint32_t start_ = 0;

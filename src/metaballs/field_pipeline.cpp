@@ -1,23 +1,32 @@
 #include "metaballs/field_pipeline.h"
 
+#include "shell/demo_console.h"
+
 #include <chrono>
 #include <cstring>
 #include <system_error>
 
 namespace vornisk {
 
-bool FieldPipeline::Slot::holds(int frame, const Matrix& view) const {
-  return valid && frameCounter == frame && std::memcmp(&camera, &view, sizeof camera) == 0;
+bool FieldPipeline::Key::operator==(const Key& other) const {
+  return frameCounter == other.frameCounter && width == other.width && height == other.height &&
+         std::memcmp(&camera, &other.camera, sizeof camera) == 0;
 }
 
-void FieldPipeline::prepare(Slot& slot, int frameCounter, const Matrix& camera) {
+void FieldPipeline::prepare(Slot& slot, const Key& key) {
   BlobField& field = slot.prepared->field;
-  field.reset();
-  addShowBalls(field, frameCounter);
+  // Only this pipeline writes the slot's field, so after the first full reset
+  // only what computeCrossings wrote needs setting back.
+  if (slot.fieldReset) {
+    field.resetAfterCrossings();
+  } else {
+    field.reset();
+    slot.fieldReset = true;
+  }
+  addShowBalls(field, key.frameCounter);
   field.computeCrossings();
-  buildWireNet(field, camera, slot.prepared->net);
-  slot.frameCounter = frameCounter;
-  slot.camera = camera;
+  buildWireNet(field, key.camera, key.width, key.height, slot.prepared->net, *scratch_);
+  slot.key = key;
   slot.valid = true;
 }
 
@@ -59,7 +68,7 @@ void FieldPipeline::work() {
     }
     posted_.wait(done, std::memory_order_acquire);
     if (stop_) return;
-    prepare(*job_, jobFrame_, jobCamera_);
+    prepare(*job_, jobKey_);
     finished_.store(++done, std::memory_order_release);
     finished_.notify_one();
   }
@@ -71,20 +80,21 @@ void FieldPipeline::waitIdle() {
     finished_.wait(finished, std::memory_order_acquire);
 }
 
-FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const Matrix& camera) {
+FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsole& console) {
   const unsigned parity = static_cast<unsigned>(frameCounter) & 1u;
   Slot& slot = slots_[parity];
   Slot& following = slots_[parity ^ 1u];
-  const int nextFrame = static_cast<int>(static_cast<unsigned>(frameCounter) + 1u);
+  const Key key{frameCounter, wireCamera(console), console.width, console.height};
+  Key next = key;
+  next.frameCounter = static_cast<int>(static_cast<unsigned>(frameCounter) + 1u);
   // The worker only ever holds the slot of the frame after the last one asked
   // for: once it is idle, both slots are this thread's.
   if (worker_.joinable()) waitIdle();
-  if (!slot.holds(frameCounter, camera)) prepare(slot, frameCounter, camera);
-  if (worker_.joinable() && !following.holds(nextFrame, camera)) {
+  if (!(slot.valid && slot.key == key)) prepare(slot, key);
+  if (worker_.joinable() && !(following.valid && following.key == next)) {
     following.valid = false;
     job_ = &following;
-    jobFrame_ = nextFrame;
-    jobCamera_ = camera;
+    jobKey_ = next;
     posted_.fetch_add(1, std::memory_order_release);
     posted_.notify_one();
   }
@@ -96,9 +106,10 @@ FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const Matrix& ca
 FieldPipeline::FieldPipeline() = default;
 FieldPipeline::~FieldPipeline() = default;
 
-FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const Matrix& camera) {
+FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsole& console) {
   Slot& slot = slots_[static_cast<unsigned>(frameCounter) & 1u];
-  if (!slot.holds(frameCounter, camera)) prepare(slot, frameCounter, camera);
+  const Key key{frameCounter, wireCamera(console), console.width, console.height};
+  if (!(slot.valid && slot.key == key)) prepare(slot, key);
   return *slot.prepared;
 }
 

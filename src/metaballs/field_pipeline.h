@@ -33,28 +33,37 @@ class FieldPipeline {
   FieldPipeline(const FieldPipeline&) = delete;
   FieldPipeline& operator=(const FieldPipeline&) = delete;
 
-  // The field and net of frame `frameCounter` through `camera`, valid until
-  // the next call; starts preparing the frame after it.
-  Prepared& frame(int frameCounter, const Matrix& camera);
+  // What a frame's field and net are made for.
+  struct Key {
+    int frameCounter = 0;
+    Matrix camera;  // wireCamera of the console
+    int width = 0;  // the console's buffer
+    int height = 0;
+    bool operator==(const Key& other) const;
+  };
+
+  // The field and net of frame `frameCounter` on `console`, valid until the
+  // next call; starts preparing the frame after it.
+  Prepared& frame(int frameCounter, const DemoConsole& console);
 
  private:
   struct Slot {
     std::unique_ptr<Prepared> prepared = std::make_unique<Prepared>();
     bool valid = false;
-    int frameCounter = 0;
-    Matrix camera;
-    bool holds(int frame, const Matrix& view) const;
+    bool fieldReset = false;  // the field has been reset once (reset() is then cheaper)
+    Key key;
   };
-  static void prepare(Slot& slot, int frameCounter, const Matrix& camera);
+  void prepare(Slot& slot, const Key& key);
 
   Slot slots_[2];
+  // One is enough: this thread prepares a slot only while the worker is idle.
+  std::unique_ptr<WireScratch> scratch_ = std::make_unique<WireScratch>();
 #if VORNISK_FIELD_THREAD
   void work();
   void waitIdle();
   // The job: written while the worker is idle, published by `posted_`.
   Slot* job_ = nullptr;
-  int jobFrame_ = 0;
-  Matrix jobCamera_;
+  Key jobKey_;
   bool stop_ = false;
   // Jobs posted and finished: the worker is idle when they are equal. Atomic
   // waits spin briefly before they sleep, and a notify without a sleeper costs

@@ -50,6 +50,54 @@ constexpr std::int8_t kSegmentEnds[16][2] = {
     {-1, -1}, {-1, -1}, {-1, -1}, {3, 2},   {-1, -1}, {1, 3},   {2, 1},   {-1, -1},
     {-1, -1}, {0, 3},   {0, 2},   {-1, -1}, {0, 1},   {-1, -1}, {-1, -1}, {0, 1}};
 
+// Per family and case, the segment's two ends as edge slots (axis · 4096 +
+// index offset) from the cell's corner; cases without a segment are unused.
+struct EndSlots {
+  int slot[3][16][2] = {};
+};
+constexpr EndSlots endSlots() {
+  EndSlots table;
+  for (int family = 0; family < 3; ++family) {
+    for (int mask = 0; mask < 16; ++mask) {
+      for (int end = 0; end < 2; ++end) {
+        const int edge = kSegmentEnds[mask][end];
+        if (edge < 0) continue;
+        const FaceEdge& e = kFaceEdges[family][edge];
+        table.slot[family][mask][end] = e.axis * kSize * kSize * kSize + e.offset;
+      }
+    }
+  }
+  return table;
+}
+constexpr EndSlots kEndSlots = endSlots();
+
+constexpr int kLatticePoints = WireScratch::kLatticePoints;
+
+// The projection of projectContourPoint for many points at once, x and y
+// only (z is never drawn): the same products and sums in the same order, then
+// the divide by w, in place. Plain IEEE arithmetic, so every clone gives the
+// same bits; the wider ones take four points at a time.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+#endif
+void projectPoints(const Matrix& camera, WireScratch& scratch, std::size_t count) {
+  const double(&m)[4][4] = camera.m;
+  const double wx = m[0][3] * kPointWeight;
+  const double wy = m[1][3] * kPointWeight;
+  const double ww = m[3][3] * kPointWeight;
+  double* __restrict__ xs = scratch.pointX;
+  double* __restrict__ ys = scratch.pointY;
+  const double* __restrict__ zs = scratch.pointZ;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double x = xs[i], y = ys[i], z = zs[i];
+    const double px = ((0.0 + m[0][0] * x) + m[0][1] * y) + m[0][2] * z + wx;
+    const double py = ((0.0 + m[1][0] * x) + m[1][1] * y) + m[1][2] * z + wy;
+    const double pw = ((0.0 + m[3][0] * x) + m[3][1] * y) + m[3][2] * z + ww;
+    xs[i] = px / pw;
+    ys[i] = py / pw;
+  }
+}
+
 }  // namespace
 
 Vector projectContourPoint(const Matrix& camera, const ContourPoint& point) {
@@ -65,14 +113,18 @@ Matrix wireCamera(const DemoConsole& console) {
   return view.times(Matrix(Translate, kLatticeOffset, kLatticeOffset, kLatticeOffset));
 }
 
-void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net) {
+void buildWireNet(const BlobField& field, const Matrix& camera, int width, int height, WireNet& net,
+                  WireScratch& scratch) {
   net.camera = camera;
+  net.width = width;
+  net.height = height;
+  net.pixelCount = 0;
   const double(*crossings[3])[kSize][kSize] = {field.crossX, field.crossY, field.crossZ};
 
-  std::memset(net.crossed, 0, sizeof net.crossed);
   // The crossed edges again, per axis and row [x][y], one bit per z; the rows
   // at index 15 stay empty, as no edge there is ever examined.
   std::uint16_t crossedRows[3][kSize][kSize] = {};
+  std::size_t edgeCount = 0;
   for (int axis = 0; axis < 3; ++axis) {
     for (int x = 0; x < kCells; ++x) {
       for (int y = 0; y < kCells; ++y) {
@@ -80,21 +132,33 @@ void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net) {
           const int z = std::countr_zero(bits);
           const double fraction = crossings[axis][x][y][z];
           if (!(fraction > 0.0)) continue;
-          const Vector projected = projectContourPoint(camera, edgePoint(axis, x, y, z, fraction));
-          net.crossed[axis][pointIndex(x, y, z)] = 1;
+          const ContourPoint point = edgePoint(axis, x, y, z, fraction);
+          scratch.pointX[edgeCount] = point.x;
+          scratch.pointY[edgeCount] = point.y;
+          scratch.pointZ[edgeCount] = point.z;
+          scratch.edgeSlot[edgeCount] =
+              static_cast<std::uint16_t>(axis * kLatticePoints + pointIndex(x, y, z));
+          ++edgeCount;
           crossedRows[axis][x][y] = static_cast<std::uint16_t>(crossedRows[axis][x][y] | 1u << z);
-          net.edgePixels[axis][pointIndex(x, y, z)] = {toPixelCoordinate(projected.x),
-                                                       toPixelCoordinate(projected.y)};
         }
       }
     }
+  }
+  projectPoints(camera, scratch, edgeCount);
+  for (std::size_t i = 0; i < edgeCount; ++i) {
+    const int slot = scratch.edgeSlot[i];
+    scratch.edgePixels[slot] = {toPixelCoordinate(scratch.pointX[i]),
+                                toPixelCoordinate(scratch.pointY[i])};
   }
 
   // Which faces have a segment, a row of cells (x, y) at a time with one bit
   // per z: a face has one when exactly two or all four of its edges are
   // crossed, that is when some are and an even number are.
-  std::fill(std::begin(net.cellBits), std::end(net.cellBits), 0);
-  std::uint16_t faceRows[3][kCells][kCells];
+  std::fill(std::begin(scratch.cellBits), std::end(scratch.cellBits), 0);
+  // Per row of cells and family, the crossed bits of the four edges (bit 8, 4,
+  // 2, 1 of a face's case), one bit per z.
+  std::uint16_t faceEdgeRows[kCells][kCells][3][4];
+  std::uint16_t faceRows[kCells][kCells][3];
   for (int x = 0; x < kCells; ++x) {
     for (int y = 0; y < kCells; ++y) {
       const auto& c = crossedRows;
@@ -109,19 +173,21 @@ void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net) {
         const unsigned(&e)[4] = faceEdges[family];
         const unsigned segments =
             (e[0] | e[1] | e[2] | e[3]) & ~(e[0] ^ e[1] ^ e[2] ^ e[3]) & ((1u << kCells) - 1);
-        faceRows[family][x][y] = static_cast<std::uint16_t>(segments);
+        faceRows[x][y][family] = static_cast<std::uint16_t>(segments);
+        for (int bit = 0; bit < 4; ++bit)
+          faceEdgeRows[x][y][family][bit] = static_cast<std::uint16_t>(e[bit]);
         rows |= segments;
       }
       for (; rows != 0; rows &= rows - 1) {
         const int cell = (std::countr_zero(rows) * kCells + y) * kCells + x;
-        net.cellBits[cell / 64] |= std::uint64_t{1} << (cell % 64);
+        scratch.cellBits[cell / 64] |= std::uint64_t{1} << (cell % 64);
       }
     }
   }
 
   net.count = 0;
-  for (int word = 0; word < WireNet::kCellWords; ++word) {
-    for (std::uint64_t bits = net.cellBits[word]; bits != 0; bits &= bits - 1) {
+  for (int word = 0; word < WireScratch::kCellWords; ++word) {
+    for (std::uint64_t bits = scratch.cellBits[word]; bits != 0; bits &= bits - 1) {
       const int cell = word * 64 + std::countr_zero(bits);
       const int x = cell % kCells;
       const int y = cell / kCells % kCells;
@@ -130,17 +196,24 @@ void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net) {
       WireCell& out = net.cells[net.count++];
       out.index = static_cast<std::uint16_t>(cell);
       out.faces = 0;
+      out.runs[0] = out.runs[1] = out.runs[2] = {0, 0};
       for (int family = 0; family < 3; ++family) {
-        if ((faceRows[family][x][y] >> z & 1u) == 0) continue;
-        const FaceEdge(&edges)[4] = kFaceEdges[family];
-        int mask = 0;
-        for (const FaceEdge& e : edges)
-          mask = (mask << 1) | net.crossed[e.axis][corner + e.offset];
-        const FaceEdge& a = edges[kSegmentEnds[mask][0]];
-        const FaceEdge& b = edges[kSegmentEnds[mask][1]];
+        if ((faceRows[x][y][family] >> z & 1u) == 0) continue;
+        const std::uint16_t(&e)[4] = faceEdgeRows[x][y][family];
+        const unsigned mask = (e[0] >> z & 1u) << 3 | (e[1] >> z & 1u) << 2 |
+                              (e[2] >> z & 1u) << 1 | (e[3] >> z & 1u);
+        const int(&ends)[2] = kEndSlots.slot[family][mask];
+        const PixelPoint from = scratch.edgePixels[corner + ends[0]];
+        const PixelPoint to = scratch.edgePixels[corner + ends[1]];
         out.faces = static_cast<std::uint8_t>(out.faces | 1u << family);
-        out.ends[family][0] = net.edgePixels[a.axis][corner + a.offset];
-        out.ends[family][1] = net.edgePixels[b.axis][corner + b.offset];
+        out.ends[family][0] = from;
+        out.ends[family][1] = to;
+        const std::size_t first = net.pixelCount;
+        const std::size_t count =
+            onScreenLinePixels(from.x, from.y, to.x, to.y, width, height, net.pixels + first,
+                               WireNet::kMostPixels - first);
+        out.runs[family] = {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count)};
+        net.pixelCount += count;
       }
     }
   }

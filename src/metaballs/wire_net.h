@@ -4,6 +4,7 @@
 // on any draw, so it can be made before the frame that draws it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "geometry/matrix.h"
@@ -19,27 +20,52 @@ struct WireCell {
   std::uint16_t index;  // (z·15 + y)·15 + x: cells are drawn with x fastest
   std::uint8_t faces;   // bit f set: face family f (XY, XZ, YZ) has a segment
   PixelPoint ends[3][2];
+  // The pixels of each face's line as drawn undisturbed: pixels[first, first + count)
+  // of the net; count 0 when they were not worked out (an end off the buffer).
+  struct Run {
+    std::uint32_t first, count;
+  } runs[3];
 };
 
 struct WireNet {
   static constexpr int kCellTotal = BlobField::kCells * BlobField::kCells * BlobField::kCells;
-  static constexpr int kLatticePoints = BlobField::kSize * BlobField::kSize * BlobField::kSize;
 
+  // What the net was made for: the camera and the buffer the pixels are in.
   Matrix camera;
+  int width = 0;
+  int height = 0;
   int count = 0;  // cells[0..count) in drawing order
   WireCell cells[kCellTotal];
+  // Offsets into the buffer (rows counting down as y counts up) of the lines'
+  // pixels; a frame's lines need some 7,000.
+  static constexpr std::size_t kMostPixels = std::size_t{1} << 16;
+  std::size_t pixelCount = 0;
+  std::uint32_t pixels[kMostPixels];
+};
 
-  // Per axis and lattice point (z·256 + y·16 + x): whether the edge's crossing
-  // fraction is above 0, and if so its contour point in pixels.
-  std::uint8_t crossed[3][kLatticePoints];
-  PixelPoint edgePixels[3][kLatticePoints];
+// Working space of buildWireNet, kept apart from the nets so that one serves
+// every net a thread builds.
+struct WireScratch {
+  static constexpr int kLatticePoints = BlobField::kSize * BlobField::kSize * BlobField::kSize;
+  // Per edge slot (axis · kLatticePoints + lattice point z·256 + y·16 + x),
+  // the contour point of a crossed edge in pixels.
+  PixelPoint edgePixels[3 * kLatticePoints];
+  // The crossed edges' contour points, then their projections (x and y),
+  // with each one's axis · kLatticePoints + lattice point.
+  static constexpr int kMostEdges = 3 * kLatticePoints;
+  double pointX[kMostEdges];
+  double pointY[kMostEdges];
+  double pointZ[kMostEdges];
+  std::uint16_t edgeSlot[kMostEdges];
   // Bit c: cell c (drawing order) has a segment.
-  static constexpr int kCellWords = (kCellTotal + 63) / 64;
+  static constexpr int kCellWords = (WireNet::kCellTotal + 63) / 64;
   std::uint64_t cellBits[kCellWords];
 };
 
-// Makes `net` from `field`, whose crossings are computed, through `camera`.
-void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net);
+// Makes `net` from `field`, whose crossings are computed, through `camera`,
+// with the lines' pixels in a width × height buffer.
+void buildWireNet(const BlobField& field, const Matrix& camera, int width, int height, WireNet& net,
+                  WireScratch& scratch);
 
 // The camera of the wire net on `console`: its view transform of the window
 // 320 × 240, after the translation that centres the lattice.

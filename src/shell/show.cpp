@@ -82,7 +82,7 @@ void drawShowFrame(DemoConsole& console, FieldPipeline& fields, FrameLoopState& 
 
   // The field (reset, the six balls) and its wire net: prepared ahead, as they
   // depend on the frame counter alone.
-  FieldPipeline::Prepared& field = fields.frame(console.frameCounter, wireCamera(console));
+  FieldPipeline::Prepared& field = fields.frame(console.frameCounter, console);
   const std::uint32_t r = nextRandom() % 10;
   if (static_cast<double>(Intensity) * 6 > r) field.field.renderPrepared(console, field.net);
   console.present();
