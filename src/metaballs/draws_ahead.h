@@ -44,14 +44,22 @@ constexpr std::size_t kBlock = kLanes * kRun;
 
 // What a block of draws is marked for.
 struct Marks {
-  std::uint32_t jitterFactor;  // drawDivisibilityFactor of the jitter modulus
-  std::uint32_t spikeFactor;   // and of the spike modulus
-  std::uint32_t resetBelow;    // a reset roll r = draw % 1000 clears the jitter when r < this
+  Marks() = default;
+  Marks(std::uint32_t jitterModulus, std::uint32_t spikeModulus, std::uint32_t resetBelow);
+
+  std::uint32_t jitterFactor = 0;  // drawDivisibilityFactor of the jitter modulus
+  std::uint32_t spikeFactor = 0;   // and of the spike modulus
+  std::uint32_t resetBelow = 0;    // a reset roll r = draw % 1000 clears the jitter when r < this
+  // A multiple of the jitter modulus: its candidates are the jitter's already.
+  bool spikeAmongJitter = false;
+  // How a reset roll is decided: every one clears; or only candidates clear
+  // (so a quiet cell never does), worked out one by one; or from the flags.
+  enum class Resets { All, AmongCandidates, Flagged } resets = Resets::Flagged;
 };
 
 // Makes one block: `laneStates` hold the states that make each lane's first
 // draw and are left at the next block's. Draw 32·l + i goes to draws[16·i + l];
-// its marks to bit i of candidates[l] and resets[l].
+// its marks to bit i of candidates[l] and (when flagged) resets[l].
 void fillBlock(std::uint32_t* laneStates, const Marks& marks, std::uint16_t* draws,
                std::uint32_t* candidates, std::uint32_t* resets);
 
@@ -89,16 +97,23 @@ class DrawsAhead {
   }
   // Whether the draw at `position`, taken as a reset roll, clears the jitter.
   bool resets(std::size_t position) {
+    using Resets = draws_detail::Marks::Resets;
+    switch (marks_.resets) {
+      case Resets::All:
+        return true;
+      case Resets::AmongCandidates:
+        return candidate(position) && at(position) % 1000 < marks_.resetBelow;
+      case Resets::Flagged:
+        break;
+    }
     reach(position + 1);
     return bit(resets_, position);
   }
   // The first of `count` draws at `position`, `position` + `stride`, … that
   // resets, as its index 0..count − 1, or `count` if none does.
   std::size_t firstReset(std::size_t position, std::size_t stride, std::size_t count) {
-    if (count == 0) return 0;
-    reach(position + stride * (count - 1) + 1);
     for (std::size_t i = 0; i < count; ++i, position += stride) {
-      if (bit(resets_, position)) return i;
+      if (resets(position)) return i;
     }
     return count;
   }

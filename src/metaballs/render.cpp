@@ -134,13 +134,26 @@ namespace draws_detail {
 typedef std::uint32_t LaneWords __attribute__((vector_size(kLanes * sizeof(std::uint32_t))));
 typedef std::uint16_t LaneDraws __attribute__((vector_size(kLanes * sizeof(std::uint16_t))));
 
-VORNISK_LANE_CLONES void fillBlock(std::uint32_t* laneStates, const Marks& marks,
-                                   std::uint16_t* draws, std::uint32_t* candidates,
-                                   std::uint32_t* resets) {
+Marks::Marks(std::uint32_t jitterModulus, std::uint32_t spikeModulus, std::uint32_t below)
+    : jitterFactor(drawDivisibilityFactor(jitterModulus)),
+      spikeFactor(drawDivisibilityFactor(spikeModulus)),
+      resetBelow(below),
+      spikeAmongJitter(spikeModulus % jitterModulus == 0) {
+  // At most the draws with r = 0 clear, and those are multiples of 1000.
+  const bool onlyThousands =
+      below == 0 || (below == 1 && (1000 % jitterModulus == 0 || 1000 % spikeModulus == 0));
+  resets = below >= 1000 ? Resets::All : onlyThousands ? Resets::AmongCandidates : Resets::Flagged;
+}
+
+template <bool kSpikes, bool kResets>
+[[gnu::always_inline]] inline void fillBlockWith(std::uint32_t* laneStates, const Marks& marks,
+                                                 std::uint16_t* draws, std::uint32_t* candidates,
+                                                 std::uint32_t* resets) {
   // From a lane's last draw of this block to its first of the next.
   constexpr Steps kToNextBlock = stepsOf(kBlock - kRun + 1);
   const std::uint32_t jf = marks.jitterFactor;
   const std::uint32_t sf = marks.spikeFactor;
+  const std::uint32_t t = marks.resetBelow;
   LaneWords lanes;
   std::memcpy(&lanes, laneStates, sizeof lanes);
   LaneWords candidateBits = {};
@@ -151,14 +164,17 @@ VORNISK_LANE_CLONES void fillBlock(std::uint32_t* laneStates, const Marks& marks
     const LaneWords d = (lanes >> 16) & 0x7FFFu;
     // m divides d exactly when d·f < f (drawDivisibleBy).
     const LaneWords a = d * jf;
-    const LaneWords b = d * sf;
-    const LaneWords divisible =
-        (~a & jf) | (~(a ^ jf) & (a - jf)) | (~b & sf) | (~(b ^ sf) & (b - sf));
+    LaneWords divisible = (~a & jf) | (~(a ^ jf) & (a - jf));
+    if constexpr (kSpikes) {
+      const LaneWords b = d * sf;
+      divisible |= (~b & sf) | (~(b ^ sf) & (b - sf));
+    }
     candidateBits |= (divisible >> 31) << i;
-    // d % 1000 as d − ⌊d·67109 / 2^26⌋·1000, exact for every d below 2^15.
-    const LaneWords r = d - ((d * 67109u) >> 26) * 1000u;
-    const std::uint32_t t = marks.resetBelow;
-    resetBits |= (((~r & t) | (~(r ^ t) & (r - t))) >> 31) << i;
+    if constexpr (kResets) {
+      // d % 1000 as d − ⌊d·67109 / 2^26⌋·1000, exact for every d below 2^15.
+      const LaneWords r = d - ((d * 67109u) >> 26) * 1000u;
+      resetBits |= (((~r & t) | (~(r ^ t) & (r - t))) >> 31) << i;
+    }
     const LaneDraws narrow = __builtin_convertvector(d, LaneDraws);
     std::memcpy(draws + kLanes * i, &narrow, sizeof narrow);
     if (i + 1 < kRun) lanes = lanes * kMultiplier + kIncrement;
@@ -166,7 +182,28 @@ VORNISK_LANE_CLONES void fillBlock(std::uint32_t* laneStates, const Marks& marks
   lanes = lanes * kToNextBlock.a + kToNextBlock.c;
   std::memcpy(laneStates, &lanes, sizeof lanes);
   std::memcpy(candidates, &candidateBits, sizeof candidateBits);
-  std::memcpy(resets, &resetBits, sizeof resetBits);
+  if constexpr (kResets) std::memcpy(resets, &resetBits, sizeof resetBits);
+}
+
+// One clone set per kind of block, so that each loop holds only its own work.
+#define VORNISK_FILL_BLOCK(name, spikes, flags)                                  \
+  VORNISK_LANE_CLONES void name(std::uint32_t* laneStates, const Marks& marks,   \
+                                std::uint16_t* draws, std::uint32_t* candidates, \
+                                std::uint32_t* resets) {                         \
+    fillBlockWith<spikes, flags>(laneStates, marks, draws, candidates, resets);  \
+  }
+VORNISK_FILL_BLOCK(fillBoth, true, true)
+VORNISK_FILL_BLOCK(fillSpikes, true, false)
+VORNISK_FILL_BLOCK(fillResets, false, true)
+VORNISK_FILL_BLOCK(fillJitter, false, false)
+#undef VORNISK_FILL_BLOCK
+
+void fillBlock(std::uint32_t* laneStates, const Marks& marks, std::uint16_t* draws,
+               std::uint32_t* candidates, std::uint32_t* resets) {
+  const bool spikes = !marks.spikeAmongJitter;
+  const bool flags = marks.resets == Marks::Resets::Flagged;
+  (spikes ? (flags ? fillBoth : fillSpikes) : (flags ? fillResets : fillJitter))(
+      laneStates, marks, draws, candidates, resets);
 }
 
 }  // namespace draws_detail
@@ -209,8 +246,7 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net) const {
   const std::uint32_t jitterModulus = rollModulus(100.0);
   const std::uint32_t spikeModulus = rollModulus(1000.0);
   auto& draws = frameDraws;
-  draws.start(random_detail::state, {drawDivisibilityFactor(jitterModulus),
-                                     drawDivisibilityFactor(spikeModulus), resetsBelow()});
+  draws.start(random_detail::state, {jitterModulus, spikeModulus, resetsBelow()});
   std::size_t next = 0;  // the position of the next draw
   auto hits = [&](std::uint32_t modulus) {
     const std::size_t position = next++;
