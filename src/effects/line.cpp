@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "effects/line_walk.h"
 #include "shell/demo_console.h"
 
 namespace vornisk {
@@ -42,23 +43,6 @@ StepRange stepsWithin(std::int64_t start, int step, std::int64_t lo, std::int64_
   std::int64_t first = step > 0 ? lo - start : start - hi;
   std::int64_t last = step > 0 ? hi - start : start - lo;
   return {std::max<std::int64_t>(first, 0), std::min(last, limit)};
-}
-
-// Where a walk starts in a width × height buffer and how far each kind of step
-// moves in it (memory rows count down as y counts up).
-struct Walk {
-  std::ptrdiff_t start;
-  std::ptrdiff_t majorStride;
-  std::ptrdiff_t minorStride;
-};
-
-Walk walkFrom(std::int64_t major, std::int64_t minor, bool xMajor, int majorStep, int minorStep,
-              int width, int height) {
-  const std::ptrdiff_t rowStride = -static_cast<std::ptrdiff_t>(width);
-  const std::int64_t x = xMajor ? major : minor;
-  const std::int64_t y = xMajor ? minor : major;
-  return {static_cast<std::ptrdiff_t>(x + static_cast<std::int64_t>(width) * (height - 1 - y)),
-          xMajor ? majorStep : majorStep * rowStride, xMajor ? minorStep * rowStride : minorStep};
 }
 
 }  // namespace
@@ -136,42 +120,6 @@ void DemoConsole::drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour)
     error += twiceMinorSpan;
     *pixel = colour;
   }
-}
-
-std::size_t onScreenLinePixels(int x0, int y0, int x1, int y1, int width, int height,
-                               std::uint32_t* offsets, std::size_t capacity) {
-  if (x0 < 0 || x0 >= width || x1 < 0 || x1 >= width || y0 < 0 || y0 >= height || y1 < 0 ||
-      y1 >= height) {
-    return 0;
-  }
-  // The walk of drawLine with nothing clipped: step 0, no minor moves yet.
-  const std::int64_t dx = static_cast<std::int64_t>(x1) - x0;
-  const std::int64_t dy = static_cast<std::int64_t>(y1) - y0;
-  const std::int64_t absDx = dx >= 0 ? dx : -dx;
-  const std::int64_t absDy = dy >= 0 ? dy : -dy;
-  const bool xMajor = absDx > absDy;
-  const int sx = dx >= 0 ? 1 : -1;
-  const int sy = dy >= 0 ? 1 : -1;
-  const int majorStep = xMajor ? sx : sy;
-  const std::int64_t steps = xMajor ? absDx : absDy;
-  const std::int64_t minorSpan = xMajor ? absDy : absDx;
-  if (static_cast<std::uint64_t>(steps) >= capacity) return 0;
-  const int tie = majorStep < 0 ? 1 : 0;
-  const Walk walk = walkFrom(xMajor ? x0 : y0, xMajor ? y0 : x0, xMajor, majorStep,
-                             xMajor ? sy : sx, width, height);
-  std::int64_t error = 2 * minorSpan - steps;
-  std::ptrdiff_t offset = walk.start;
-  offsets[0] = static_cast<std::uint32_t>(offset);
-  for (std::int64_t i = 0; i < steps; ++i) {
-    if (error > 0 || (error == 0 && tie == 1)) {
-      offset += walk.minorStride;
-      error -= 2 * steps;
-    }
-    offset += walk.majorStride;
-    error += 2 * minorSpan;
-    offsets[i + 1] = static_cast<std::uint32_t>(offset);
-  }
-  return static_cast<std::size_t>(steps) + 1;
 }
 
 }  // namespace vornisk

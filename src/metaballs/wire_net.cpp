@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstring>
 
+#include "effects/line_walk.h"
 #include "metaballs/pixel_coordinate.h"
 #include "shell/demo_console.h"
 

@@ -69,10 +69,4 @@ class DemoConsole : public ptc::Console {
   std::unique_ptr<ptc::Area> screenArea;
 };
 
-// The pixels drawLine stores for a line with both ends inside a width × height
-// buffer, as offsets into it in walking order. Returns their count, or 0 when
-// an end is outside or the line has more than `capacity` pixels.
-std::size_t onScreenLinePixels(int x0, int y0, int x1, int y1, int width, int height,
-                               std::uint32_t* offsets, std::size_t capacity);
-
 }  // namespace vornisk
