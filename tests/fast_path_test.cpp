@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "metaballs/blob_field.h"
+#include "metaballs/field_pipeline.h"
 #include "shell/random.h"
 #include "shell/show_state.h"
 #include "support/test_support.h"
@@ -150,6 +151,41 @@ TEST_F(FastPathOnRandomStates, RenderAheadMatchesRollByRoll) {
     ASSERT_EQ(std::memcmp(ahead.pixels, byRoll.pixels, 320 * 240 * 4), 0);
     for (float offset : jitter)
       EXPECT_EQ(offset, 0.0f);
+  }
+}
+
+// The show's prepared frames against the field drawn directly, with frames
+// asked for in order, out of order and again, on buffers of two sizes.
+TEST_F(FastPathOnRandomStates, PreparedFramesDrawLikeTheFieldItself) {
+  FieldPipeline pipeline;
+  auto field = std::make_unique<BlobField>();
+  HeadlessConsole preparedLarge(320, 240), directLarge(320, 240);
+  HeadlessConsole preparedSmall(200, 150), directSmall(200, 150);
+  const int frames[] = {0, 1, 2, 3, 4, 9, 8, 8, 5000, 5001, 5002, 7, 7, 6};
+  const float intensities[] = {1000.0f, 40.5f, 1.0f};
+  for (int k = 0; k < 60; ++k) {
+    SCOPED_TRACE(k);
+    const int frame = frames[k % std::size(frames)];
+    const bool small = k % 7 == 3;
+    HeadlessConsole& prepared = small ? preparedSmall : preparedLarge;
+    HeadlessConsole& direct = small ? directSmall : directLarge;
+    const auto seed = static_cast<std::uint32_t>(random_());
+    auto drawWith = [&](HeadlessConsole& console, bool viaPipeline) {
+      Intensity = intensities[k % 3];
+      seedRandom(seed);
+      console.frameCounter = frame;
+      if (viaPipeline) {
+        FieldPipeline::Prepared& p = pipeline.frame(frame, console);
+        p.field.renderPrepared(console, p.net);
+      } else {
+        field->reset();
+        addShowBalls(*field, frame);
+        field->render(console, 0.1, frame);
+      }
+      return random_detail::state;
+    };
+    ASSERT_EQ(drawWith(prepared, true), drawWith(direct, false));
+    ASSERT_TRUE(prepared.snapshot() == direct.snapshot());
   }
 }
 
