@@ -170,6 +170,7 @@ TEST_F(FastPathOnRandomStates, PreparedFramesDrawLikeTheFieldItself) {
     HeadlessConsole& prepared = small ? preparedSmall : preparedLarge;
     HeadlessConsole& direct = small ? directSmall : directLarge;
     const auto seed = static_cast<std::uint32_t>(random_());
+    const BlobField* preparedField = nullptr;
     auto drawWith = [&](HeadlessConsole& console, bool viaPipeline) {
       Intensity = intensities[k % 3];
       seedRandom(seed);
@@ -177,6 +178,7 @@ TEST_F(FastPathOnRandomStates, PreparedFramesDrawLikeTheFieldItself) {
       if (viaPipeline) {
         FieldPipeline::Prepared& p = pipeline.frame(frame, console);
         p.field.renderPrepared(console, p.net);
+        preparedField = &p.field;
       } else {
         field->reset();
         addShowBalls(*field, frame);
@@ -186,6 +188,7 @@ TEST_F(FastPathOnRandomStates, PreparedFramesDrawLikeTheFieldItself) {
     };
     ASSERT_EQ(drawWith(prepared, true), drawWith(direct, false));
     ASSERT_TRUE(prepared.snapshot() == direct.snapshot());
+    ASSERT_TRUE(sameBlocks(*preparedField, *field));
   }
 }
 
