@@ -112,24 +112,20 @@ class DrawsAhead {
   // The first of `count` draws at `position`, `position` + `stride`, … that
   // resets, as its index 0..count − 1, or `count` if none does.
   std::size_t firstReset(std::size_t position, std::size_t stride, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i, position += stride) {
-      if (resets(position)) return i;
+    using Resets = draws_detail::Marks::Resets;
+    if (count == 0 || marks_.resets == Resets::All) return 0;
+    // Clearing draws are rare where it matters: look for the marked ones (every
+    // clearing draw is marked) and keep the first that falls on the stride.
+    const std::uint32_t* marked = marks_.resets == Resets::Flagged ? resets_ : candidates_;
+    const std::size_t end = position + stride * (count - 1) + 1;
+    for (std::size_t p = nextSet(marked, position, end); p < end; p = nextSet(marked, p + 1, end)) {
+      if ((p - position) % stride == 0 && resets(p)) return (p - position) / stride;
     }
     return count;
   }
   // The first candidate at or after `position`, or `limit` if none comes before it.
   std::size_t nextCandidate(std::size_t position, std::size_t limit) {
-    limit = limit < kCapacity ? limit : kCapacity;
-    while (position < limit) {
-      reach(position + 1);
-      const std::uint32_t word = candidates_[position / 32] >> (position % 32);
-      if (word != 0) {
-        position += static_cast<std::size_t>(std::countr_zero(word));
-        return position < limit ? position : limit;
-      }
-      position = (position / 32 + 1) * 32;
-    }
-    return limit;
+    return nextSet(candidates_, position, limit);
   }
   // The generator's state once `count` draws are taken.
   std::uint32_t stateAfter(std::size_t count) const {
@@ -138,6 +134,20 @@ class DrawsAhead {
   }
 
  private:
+  // The first position at or after `position` whose bit is set, or `limit`.
+  std::size_t nextSet(const std::uint32_t* bits, std::size_t position, std::size_t limit) {
+    limit = limit < kCapacity ? limit : kCapacity;
+    while (position < limit) {
+      reach(position + 1);
+      const std::uint32_t word = bits[position / 32] >> (position % 32);
+      if (word != 0) {
+        position += static_cast<std::size_t>(std::countr_zero(word));
+        return position < limit ? position : limit;
+      }
+      position = (position / 32 + 1) * 32;
+    }
+    return limit;
+  }
   static bool bit(const std::uint32_t* bits, std::size_t position) {
     return (bits[position / 32] >> (position % 32) & 1u) != 0;
   }
