@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "effects/line_walk.h"
 #include "shell/demo_console.h"
 
 namespace vornisk {
@@ -44,6 +43,52 @@ StepRange stepsWithin(std::int64_t start, int step, std::int64_t lo, std::int64_
   std::int64_t last = step > 0 ? hi - start : start - lo;
   return {std::max<std::int64_t>(first, 0), std::min(last, limit)};
 }
+
+// Where a walk starts in a width × height buffer and how far each kind of step
+// moves in it (memory rows count down as y counts up).
+struct Walk {
+  std::ptrdiff_t start;
+  std::ptrdiff_t majorStride;
+  std::ptrdiff_t minorStride;
+};
+
+Walk walkFrom(std::int64_t major, std::int64_t minor, bool xMajor, int majorStep, int minorStep,
+              int width, int height) {
+  const std::ptrdiff_t rowStride = -static_cast<std::ptrdiff_t>(width);
+  const std::int64_t x = xMajor ? major : minor;
+  const std::int64_t y = xMajor ? minor : major;
+  return {static_cast<std::ptrdiff_t>(x + static_cast<std::int64_t>(width) * (height - 1 - y)),
+          xMajor ? majorStep : majorStep * rowStride, xMajor ? minorStep * rowStride : minorStep};
+}
+
+// For a line of A < kShortLine steps whose minor coordinate moves B times,
+// bit i of bits[tie][A][B]: whether step i + 1 moves it. The walk of drawLine
+// from step 0: error 2B − A, a move when error > 0 (or = 0 under the tie rule).
+constexpr int kShortLine = 32;
+struct MinorMoves {
+  std::uint32_t bits[2][kShortLine][kShortLine] = {};
+};
+constexpr MinorMoves minorMoves() {
+  MinorMoves table;
+  for (int tie = 0; tie < 2; ++tie) {
+    for (int a = 1; a < kShortLine; ++a) {
+      for (int b = 0; b <= a; ++b) {
+        int error = 2 * b - a;
+        std::uint32_t bits = 0;
+        for (int i = 0; i < a; ++i) {
+          if (error + tie > 0) {
+            bits |= 1u << i;
+            error -= 2 * a;
+          }
+          error += 2 * b;
+        }
+        table.bits[tie][a][b] = bits;
+      }
+    }
+  }
+  return table;
+}
+constexpr MinorMoves kMinorMoves = minorMoves();
 
 }  // namespace
 
@@ -111,6 +156,18 @@ void DemoConsole::drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour)
                              xMajor, majorStep, minorStep, width, height);
   std::uint32_t* pixel = pixels + walk.start;
   *pixel = colour;
+  if (bothEndsOnScreen && steps < kShortLine) {
+    // A short whole line takes its minor moves from the table: no branch the
+    // predictor must guess, and the pixels depend on each other through one
+    // addition.
+    const std::uint32_t moves = kMinorMoves.bits[tie][steps][minorSpan];
+    for (std::int64_t i = 0; i < steps; ++i) {
+      const std::ptrdiff_t move = -static_cast<std::ptrdiff_t>(moves >> i & 1u);
+      pixel += walk.majorStride + (walk.minorStride & move);
+      *pixel = colour;
+    }
+    return;
+  }
   for (std::int64_t i = first; i < last; ++i) {
     if (error > 0 || (error == 0 && tie == 1)) {
       pixel += walk.minorStride;

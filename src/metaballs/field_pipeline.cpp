@@ -9,7 +9,7 @@
 namespace vornisk {
 
 bool FieldPipeline::Key::operator==(const Key& other) const {
-  return frameCounter == other.frameCounter && width == other.width && height == other.height &&
+  return frameCounter == other.frameCounter &&
          std::memcmp(&camera, &other.camera, sizeof camera) == 0;
 }
 
@@ -25,7 +25,7 @@ void FieldPipeline::prepare(Slot& slot, const Key& key) {
   }
   addShowBalls(field, key.frameCounter);
   field.computeCrossings();
-  buildWireNet(field, key.camera, key.width, key.height, slot.prepared->net, *scratch_);
+  buildWireNet(field, key.camera, slot.prepared->net, *scratch_);
   slot.key = key;
   slot.valid = true;
 }
@@ -84,7 +84,7 @@ FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsol
   const unsigned parity = static_cast<unsigned>(frameCounter) & 1u;
   Slot& slot = slots_[parity];
   Slot& following = slots_[parity ^ 1u];
-  const Key key{frameCounter, wireCamera(console), console.width, console.height};
+  const Key key{frameCounter, wireCamera(console)};
   Key next = key;
   next.frameCounter = static_cast<int>(static_cast<unsigned>(frameCounter) + 1u);
   // The worker only ever holds the slot of the frame after the last one asked
@@ -108,7 +108,7 @@ FieldPipeline::~FieldPipeline() = default;
 
 FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsole& console) {
   Slot& slot = slots_[static_cast<unsigned>(frameCounter) & 1u];
-  const Key key{frameCounter, wireCamera(console), console.width, console.height};
+  const Key key{frameCounter, wireCamera(console)};
   if (!(slot.valid && slot.key == key)) prepare(slot, key);
   return *slot.prepared;
 }

@@ -237,8 +237,7 @@ bool BlobField::aheadPossible() {
 
 void BlobField::renderAhead(DemoConsole& console) {
   computeCrossings();
-  buildWireNet(*this, wireCamera(console), console.width, console.height, frameNet,
-               frameNetScratch);
+  buildWireNet(*this, wireCamera(console), frameNet, frameNetScratch);
   drawWireNet(console, frameNet);
 }
 
@@ -257,9 +256,6 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net) const {
 
   bool jittered =
       std::any_of(std::begin(jitter), std::end(jitter), [](float o) { return o != 0.0f; });
-  // The net's pixels hold for a buffer of its size. A zero offset moves no
-  // end: the ends are on the buffer, far below 2^24, so exact in a float.
-  const bool sameBuffer = net.width == console.width && net.height == console.height;
   std::size_t candidate = 0;  // the first candidate at or after `next`, once looked up
   int listed = 0;             // the next cell of the net
   for (std::size_t cell = 0; cell < kCellTotal;) {
@@ -303,14 +299,6 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net) const {
       next += kDrawsPerQuietCell - 1;  // none of the cell's rolls can hit
     }
     if (faces != nullptr) {
-      // A line drawn undisturbed stores the pixels worked out with the net.
-      auto stored = [&](int family) {
-        const WireCell::Run run = faces->runs[family];
-        if (run.count == 0 || !sameBuffer) return false;
-        for (const std::uint32_t *p = net.pixels + run.first, *end = p + run.count; p != end; ++p)
-          console.pixels[*p] = colour;
-        return true;
-      };
       if ((faces->faces & 1) != 0) {
         if (collapse || stretch) {
           const int x = static_cast<int>(cell % kCells);
@@ -323,17 +311,15 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net) const {
           if (stretch) q = {3.0 * p.x, 3.0 * p.y, 3.0 * p.z};
           drawXY(console, pixelsOf(projectContourPoint(net.camera, p)),
                  pixelsOf(projectContourPoint(net.camera, q)), colour);
-        } else if (!((jitter[0] == 0.0f && jitter[1] == 0.0f && jitter[2] == 0.0f &&
-                      jitter[3] == 0.0f) &&
-                     stored(0))) {
+        } else {
           drawXY(console, faces->ends[0][0], faces->ends[0][1], colour);
         }
       }
-      if ((faces->faces & 2) != 0 && !stored(1)) {
+      if ((faces->faces & 2) != 0) {
         const PixelPoint from = faces->ends[1][0], to = faces->ends[1][1];
         console.drawLine(from.x, from.y, to.x, to.y, colour);
       }
-      if ((faces->faces & 4) != 0 && !(jitter[4] == 0.0f && jitter[5] == 0.0f && stored(2))) {
+      if ((faces->faces & 4) != 0) {
         const PixelPoint from = faces->ends[2][0], to = faces->ends[2][1];
         console.drawLine(jitteredPixelCoordinate(from.x, jitter[4]),
                          jitteredPixelCoordinate(from.y, jitter[5]), to.x, to.y, colour);

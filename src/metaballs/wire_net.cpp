@@ -7,7 +7,6 @@
 #include <bit>
 #include <cstring>
 
-#include "effects/line_walk.h"
 #include "metaballs/pixel_coordinate.h"
 #include "shell/demo_console.h"
 
@@ -114,12 +113,9 @@ Matrix wireCamera(const DemoConsole& console) {
   return view.times(Matrix(Translate, kLatticeOffset, kLatticeOffset, kLatticeOffset));
 }
 
-void buildWireNet(const BlobField& field, const Matrix& camera, int width, int height, WireNet& net,
+void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net,
                   WireScratch& scratch) {
   net.camera = camera;
-  net.width = width;
-  net.height = height;
-  net.pixelCount = 0;
   const double(*crossings[3])[kSize][kSize] = {field.crossX, field.crossY, field.crossZ};
 
   // The crossed edges again, per axis and row [x][y], one bit per z; the rows
@@ -197,7 +193,6 @@ void buildWireNet(const BlobField& field, const Matrix& camera, int width, int h
       WireCell& out = net.cells[net.count++];
       out.index = static_cast<std::uint16_t>(cell);
       out.faces = 0;
-      out.runs[0] = out.runs[1] = out.runs[2] = {0, 0};
       for (int family = 0; family < 3; ++family) {
         if ((faceRows[x][y][family] >> z & 1u) == 0) continue;
         const std::uint16_t(&e)[4] = faceEdgeRows[x][y][family];
@@ -209,12 +204,6 @@ void buildWireNet(const BlobField& field, const Matrix& camera, int width, int h
         out.faces = static_cast<std::uint8_t>(out.faces | 1u << family);
         out.ends[family][0] = from;
         out.ends[family][1] = to;
-        const std::size_t first = net.pixelCount;
-        const std::size_t count =
-            onScreenLinePixels(from.x, from.y, to.x, to.y, width, height, net.pixels + first,
-                               WireNet::kMostPixels - first);
-        out.runs[family] = {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count)};
-        net.pixelCount += count;
       }
     }
   }

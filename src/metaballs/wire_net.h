@@ -20,27 +20,14 @@ struct WireCell {
   std::uint16_t index;  // (z·15 + y)·15 + x: cells are drawn with x fastest
   std::uint8_t faces;   // bit f set: face family f (XY, XZ, YZ) has a segment
   PixelPoint ends[3][2];
-  // The pixels of each face's line as drawn undisturbed: pixels[first, first + count)
-  // of the net; count 0 when they were not worked out (an end off the buffer).
-  struct Run {
-    std::uint32_t first, count;
-  } runs[3];
 };
 
 struct WireNet {
   static constexpr int kCellTotal = BlobField::kCells * BlobField::kCells * BlobField::kCells;
 
-  // What the net was made for: the camera and the buffer the pixels are in.
-  Matrix camera;
-  int width = 0;
-  int height = 0;
+  Matrix camera;  // what the net was made with
   int count = 0;  // cells[0..count) in drawing order
   WireCell cells[kCellTotal];
-  // Offsets into the buffer (rows counting down as y counts up) of the lines'
-  // pixels; a frame's lines need some 7,000.
-  static constexpr std::size_t kMostPixels = std::size_t{1} << 16;
-  std::size_t pixelCount = 0;
-  std::uint32_t pixels[kMostPixels];
 };
 
 // Working space of buildWireNet, kept apart from the nets so that one serves
@@ -62,10 +49,8 @@ struct WireScratch {
   std::uint64_t cellBits[kCellWords];
 };
 
-// Makes `net` from `field`, whose crossings are computed, through `camera`,
-// with the lines' pixels in a width × height buffer.
-void buildWireNet(const BlobField& field, const Matrix& camera, int width, int height, WireNet& net,
-                  WireScratch& scratch);
+// Makes `net` from `field`, whose crossings are computed, through `camera`.
+void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net, WireScratch& scratch);
 
 // The camera of the wire net on `console`: its view transform of the window
 // 320 × 240, after the translation that centres the lattice.
