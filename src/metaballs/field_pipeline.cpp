@@ -13,6 +13,17 @@ bool FieldPipeline::Key::operator==(const Key& other) const {
          std::memcmp(&camera, &other.camera, sizeof camera) == 0;
 }
 
+const Matrix& FieldPipeline::cameraFor(const DemoConsole& console) {
+  // The view transform depends on the console only through its size.
+  if (!cameraKnown_ || cameraWidth_ != console.width || cameraHeight_ != console.height) {
+    camera_ = wireCamera(console);
+    cameraWidth_ = console.width;
+    cameraHeight_ = console.height;
+    cameraKnown_ = true;
+  }
+  return camera_;
+}
+
 void FieldPipeline::prepare(Slot& slot, const Key& key) {
   BlobField& field = slot.prepared->field;
   // Only this pipeline writes the slot's field, so after the first full reset
@@ -84,7 +95,7 @@ FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsol
   const unsigned parity = static_cast<unsigned>(frameCounter) & 1u;
   Slot& slot = slots_[parity];
   Slot& following = slots_[parity ^ 1u];
-  const Key key{frameCounter, wireCamera(console)};
+  const Key key{frameCounter, cameraFor(console)};
   Key next = key;
   next.frameCounter = static_cast<int>(static_cast<unsigned>(frameCounter) + 1u);
   // The worker only ever holds the slot of the frame after the last one asked
@@ -108,7 +119,7 @@ FieldPipeline::~FieldPipeline() = default;
 
 FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsole& console) {
   Slot& slot = slots_[static_cast<unsigned>(frameCounter) & 1u];
-  const Key key{frameCounter, wireCamera(console)};
+  const Key key{frameCounter, cameraFor(console)};
   if (!(slot.valid && slot.key == key)) prepare(slot, key);
   return *slot.prepared;
 }

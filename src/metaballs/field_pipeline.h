@@ -54,8 +54,13 @@ class FieldPipeline {
     Key key;
   };
   void prepare(Slot& slot, const Key& key);
+  const Matrix& cameraFor(const DemoConsole& console);
 
   Slot slots_[2];
+  Matrix camera_;  // wireCamera of a console of the size below
+  int cameraWidth_ = 0;
+  int cameraHeight_ = 0;
+  bool cameraKnown_ = false;
   // One is enough: this thread prepares a slot only while the worker is idle.
   std::unique_ptr<WireScratch> scratch_ = std::make_unique<WireScratch>();
 #if VORNISK_FIELD_THREAD
