@@ -40,7 +40,7 @@ void BlobField::reset() {
 
 // IEEE arithmetic only (no contraction), so every clone adds the same bits;
 // the wider ones divide four or eight points at a time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #endif
 void BlobField::resetAfterCrossings() {

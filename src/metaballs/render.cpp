@@ -122,7 +122,7 @@ void BlobField::renderRollByRoll(DemoConsole& console) {
 namespace draws_detail {
 
 // Integer work only, so every x86-64 variant gives the same bits.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define VORNISK_LANE_CLONES \
   __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else

@@ -77,7 +77,7 @@ constexpr int kLatticePoints = WireScratch::kLatticePoints;
 // only (z is never drawn): the same products and sums in the same order, then
 // the divide by w, in place. Plain IEEE arithmetic, so every clone gives the
 // same bits; the wider ones take four points at a time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("arch=x86-64-v3", "default")))
 #endif
 void projectPoints(const Matrix& camera, WireScratch& scratch, std::size_t count) {
