@@ -160,7 +160,7 @@ void PngWriter::encodeWithIsal(std::size_t width, std::size_t height) {
   at += sealChunk(at, "IHDR", 13);
 
   // The zlib stream (header and Adler-32 included) straight into the IDAT chunk.
-  isal_zstream stream;
+  isal_zstream stream{};  // zeroed: ISA-L reads its hash tables before it has filled them
   isal_deflate_stateless_init(&stream);
   deflateBuffer_.resize(kIsalLevelBufferSize);
   stream.level = kIsalLevel;
