@@ -282,17 +282,30 @@ TEST(CaptureErrors, RefusedBeforeAnyFrameWithOneLine) {
   fs::remove_all(folder);
 }
 
-TEST(CaptureErrors, MissingSecondPictureEndsTheRunWithItsFramesKept) {
-  const DataFolder data;
-  fs::remove(data.path + "/title2._vq");
-  const std::string folder = makeTempDirectory();
-  const ProgramRun run = runTool({"--data", data.path, "--fps", "1", "--hash", "--png", folder});
-  EXPECT_NE(run.status, 0);
-  // At 1 fps frame 154 is the first past 153500 ms: frames 0..153 were presented.
-  EXPECT_EQ(hashLines(run.out).size(), 154u);
-  EXPECT_EQ(decodePng(frameFile(folder, 153)).width, 320u);
-  EXPECT_NE(run.err.find("title2._vq"), std::string::npos) << run.err;
-  fs::remove_all(folder);
+// The show's own failure (the second picture missing at frame 154) or an
+// output's (a folder where frame 100's file goes) ends the run with the frames
+// before it kept and nothing after it written; an output's failure stops the
+// show before it reaches the missing picture.
+TEST(CaptureErrors, AFailureDuringTheRunEndsItWithItsFramesKept) {
+  for (const auto& [blocked, frames, mention] :
+       {std::tuple{false, 154u, "title2._vq"}, {true, 100u, "frame_00100.png: Is a directory"}}) {
+    const DataFolder data;
+    fs::remove(data.path + "/title2._vq");
+    const std::string folder = makeTempDirectory();
+    if (blocked) fs::create_directory(frameFile(folder, 100));
+    const ProgramRun run = runTool({"--data", data.path, "--fps", "1", "--hash", "--png", folder});
+    EXPECT_EQ(run.status, 1);
+    // At 1 fps frame 154 is the first past 153500 ms: frames 0..153 were presented.
+    EXPECT_EQ(hashLines(run.out).size(), frames + blocked) << "a frame's hash precedes its file";
+    // Files are slower than drawing: the frames queue up, and must still come whole and in order.
+    const ProgramRun hashesAlone = runTool({"--data", data.path, "--fps", "1", "--hash"});
+    EXPECT_EQ(run.out, hashesAlone.out.substr(0, run.out.size()));
+    EXPECT_EQ(decodePng(frameFile(folder, frames - 1)).width, 320u);
+    EXPECT_FALSE(fs::exists(frameFile(folder, frames + 1)));
+    EXPECT_NE(splitLines(run.err).back().find(mention), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("title2") == std::string::npos, blocked) << run.err;
+    fs::remove_all(folder);
+  }
 }
 
 }  // namespace

@@ -3,12 +3,9 @@
 #include "capture/capture.h"
 
 #include <unistd.h>
-#include <zlib.h>
-#if VORNISK_HAVE_ISAL
-#include <isa-l/crc.h>
-#endif
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <climits>
@@ -17,7 +14,10 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <thread>
 
+#include "capture/crc32.h"
+#include "capture/frame_ring.h"
 #include "capture/png_writer.h"
 #include "capture/progress.h"
 #include "capture/video_writer.h"
@@ -53,30 +53,24 @@ bool parseUnsigned(const std::string& text, std::uint64_t limit, std::uint64_t& 
 // after the frame in which the failure happened.
 class CaptureBackend : public ptc::HeadlessBackend {
  public:
-  CaptureBackend(FrameSink sink, long long keyAfterFrames, const bool& stopRequested)
+  CaptureBackend(FrameSink sink, long long keyAfterFrames, const std::atomic<bool>& stopRequested)
       : HeadlessBackend(std::move(sink), keyAfterFrames), stopRequested_(stopRequested) {}
   bool keyWaiting() override { return stopRequested_ || HeadlessBackend::keyWaiting(); }
 
  private:
-  const bool& stopRequested_;
+  const std::atomic<bool>& stopRequested_;
 };
 
-// CRC-32 (zlib's) of `size` bytes: ISA-L's folding with carry-less
-// multiplication where it is built in (several times zlib's speed, the same
-// CRC), zlib's otherwise.
-std::uint32_t crc32Of(const unsigned char* bytes, std::size_t size, std::uint32_t crc = 0) {
-#if VORNISK_HAVE_ISAL
-  return crc32_gzip_refl(crc, bytes, size);
-#else
-  return static_cast<std::uint32_t>(crc32_z(crc, bytes, size));
-#endif
-}
+// Frames in flight between the show and the outputs: enough to ride out a slow
+// file or a busy encoder, few enough to stay near the cache (300 KB each).
+constexpr std::size_t kRingSlots = 8;
+constexpr std::size_t kFrameWords = 320 * 240;
 
 // CRC-32 (zlib's) of the frame as little-endian 32-bit words, memory row 0 first.
 std::uint32_t frameHash(const std::uint32_t* pixels, int width, int height) {
   const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   if constexpr (std::endian::native == std::endian::little) {
-    return crc32Of(reinterpret_cast<const unsigned char*>(pixels), count * 4);
+    return crc32Of(pixels, count * 4);
   } else {
     std::uint32_t crc = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -310,7 +304,7 @@ int runCapture(const CaptureOptions& options) {
   const std::uint64_t expectedFrames =
       options.frameLimit ? std::min(*options.frameLimit, showFrames) : showFrames;
   const int nameDigits = std::max(5, digitsOf(expectedFrames == 0 ? 0 : expectedFrames - 1));
-  PngWriter png(options.scale.value_or(kDefaultPngScale));
+  PngWriter png(options.scale.value_or(kDefaultPngScale), PngEncoder::Fastest);
 
   // A live bar only where a person watches and the hash lines do not share the terminal.
   const bool barFits =
@@ -318,29 +312,78 @@ int runCapture(const CaptureOptions& options) {
   Progress progress(stderr, barFits ? Progress::Style::Bar : Progress::Style::Lines,
                     expectedFrames);
 
-  VirtualClock clock(options.seed, fps);
-  std::string failure;
-  bool stopRequested = false;
+  // Frame k's outputs: its hash line, its PNG file, its share of the video.
   std::string pngPath;
+  auto output = [&](std::uint64_t frame, const std::uint32_t* pixels, int width,
+                    int height) -> std::string {
+    if (options.hash) {
+      std::printf("%llu %08x\n", static_cast<unsigned long long>(frame),
+                  static_cast<unsigned>(frameHash(pixels, width, height)));
+      if (std::ferror(stdout)) return "cannot write to standard output";
+    }
+    if (!options.pngDirectory.empty()) {
+      char name[48];
+      std::snprintf(name, sizeof name, "frame_%0*llu.png", nameDigits,
+                    static_cast<unsigned long long>(frame));
+      pngPath = dataPath(options.pngDirectory, name);
+      if (std::string error = png.write(pngPath, pixels, width, height); !error.empty()) {
+        return error;
+      }
+    }
+    return video ? video->write(pixels, width, height) : std::string();
+  };
 
+  std::string failure;
+  std::uint64_t framesDone = 0;
+  std::atomic<bool> stopRequested = false;
+  // A frame's outputs, then the progress. False once an output has failed: the
+  // show then stops at its next frame.
+  auto takeFrame = [&](const std::uint32_t* pixels, int width, int height) {
+    failure = output(framesDone, pixels, width, height);
+    if (!failure.empty()) {
+      stopRequested = true;
+      return false;
+    }
+    progress.update(++framesDone);
+    return true;
+  };
+
+  // The outputs run on a thread of their own, in frame order, while the show
+  // draws the next frames; after a failure the frames still in the ring are
+  // dropped. Only that thread touches the outputs and the progress until it is
+  // joined. Without outputs there is nothing to overlap.
+  std::optional<FrameRing> ring;
+  std::thread outputThread;
+  if (options.hash || !options.pngDirectory.empty() || video) {
+    ring.emplace(kRingSlots, kFrameWords);
+    outputThread = std::thread([&] {
+      while (const FrameRing::Frame* frame = ring->front()) {
+        const bool taken = takeFrame(frame->pixels.data(), frame->width, frame->height);
+        ring->pop();
+        if (!taken) {
+          ring->abandon();
+          return;
+        }
+      }
+    });
+  }
+  // Joined on every way out of this scope, an exception included.
+  struct JoinOnExit {
+    std::optional<FrameRing>& frames;
+    std::thread& worker;
+    ~JoinOnExit() {
+      if (!worker.joinable()) return;
+      frames->close();
+      worker.join();
+    }
+  } joinOnExit{ring, outputThread};
+
+  VirtualClock clock(options.seed, fps);
   auto sink = [&](const std::uint32_t* pixels, int width, int height) {
-    const std::uint64_t frame = clock.framesPresented();
-    if (failure.empty()) {
-      if (options.hash) {
-        std::printf("%llu %08x\n", static_cast<unsigned long long>(frame),
-                    static_cast<unsigned>(frameHash(pixels, width, height)));
-        if (std::ferror(stdout)) failure = "cannot write to standard output";
-      }
-      if (failure.empty() && !options.pngDirectory.empty()) {
-        char name[48];
-        std::snprintf(name, sizeof name, "frame_%0*llu.png", nameDigits,
-                      static_cast<unsigned long long>(frame));
-        pngPath = dataPath(options.pngDirectory, name);
-        failure = png.write(pngPath, pixels, width, height);
-      }
-      if (failure.empty() && video) failure = video->write(pixels, width, height);
-      if (failure.empty()) progress.update(frame + 1);
-      stopRequested = !failure.empty();
+    if (ring) {
+      ring->push(pixels, width, height);
+    } else if (failure.empty()) {
+      takeFrame(pixels, width, height);
     }
     // The next reading of the clock belongs to the next frame.
     clock.framePresented();
@@ -361,6 +404,10 @@ int runCapture(const CaptureOptions& options) {
     timing::ScopedTimeSource virtualTime(&VirtualClock::read, &clock);
     showStatus = vornisk::runShow(setup);
   }
+  if (outputThread.joinable()) {
+    ring->close();
+    outputThread.join();
+  }
 
   // Whatever happened, what was written so far is completed: hash lines
   // flushed, the video closed so ffmpeg finishes its file.
@@ -369,9 +416,6 @@ int runCapture(const CaptureOptions& options) {
     std::string error = video->finish();
     if (failure.empty()) failure = std::move(error);
   }
-  const std::uint64_t framesDone =
-      failure.empty() ? clock.framesPresented()
-                      : (clock.framesPresented() == 0 ? 0 : clock.framesPresented() - 1);
   progress.finish(framesDone);
   if (showStatus != 0) return 1;  // the show reported its own error line
   if (!failure.empty()) return fail(failure);
