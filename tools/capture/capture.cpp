@@ -351,10 +351,12 @@ int runCapture(const CaptureOptions& options) {
   // The outputs run on a thread of their own, in frame order, while the show
   // draws the next frames; after a failure the frames still in the ring are
   // dropped. Only that thread touches the outputs and the progress until it is
-  // joined. Without outputs there is nothing to overlap.
+  // joined. Hashes alone stay on the show's thread: copying a frame into the
+  // ring costs about what hashing it does, and the show already keeps a second
+  // thread busy preparing its wire net.
   std::optional<FrameRing> ring;
   std::thread outputThread;
-  if (options.hash || !options.pngDirectory.empty() || video) {
+  if (!options.pngDirectory.empty() || video) {
     ring.emplace(kRingSlots, kFrameWords);
     outputThread = std::thread([&] {
       while (const FrameRing::Frame* frame = ring->front()) {
