@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The capture tool's two threads (the show, and the outputs fed through a ring
-# of frame buffers) under ThreadSanitizer: builds the tool and its tests with
+# The capture tool's threads (the show, the worker that prepares its wire net,
+# and the outputs fed through a ring of frame buffers) under ThreadSanitizer: builds the tool and its tests with
 # -fsanitize=thread in build/tsan, runs the capture tests, then records 1,200
 # frames with hashes and PNG files (the output thread falls behind and the ring
 # fills). A race report fails the process that made it, and so this script.
@@ -12,8 +12,8 @@ export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:exitcode=66}"
 export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy
 
 started=$SECONDS
-# Clang: GCC's target_clones resolvers run before ThreadSanitizer is set up and
-# crash under it; Clang builds the portable vector code instead.
+# Clang, whose build has no function clones (their resolvers would run before
+# ThreadSanitizer is set up; GCC builds leave them out under it too).
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DVORNISK_BUILD_BENCHMARKS=OFF -DCMAKE_C_FLAGS=-fsanitize=thread \
