@@ -293,14 +293,16 @@ TEST(CaptureErrors, AFailureDuringTheRunEndsItWithItsFramesKept) {
     fs::remove(data.path + "/title2._vq");
     const std::string folder = makeTempDirectory();
     if (blocked) fs::create_directory(frameFile(folder, 100));
-    const ProgramRun run = runTool({"--data", data.path, "--fps", "1", "--hash", "--png", folder});
+    // Enlarged files are slow enough that the ring always fills.
+    const ProgramRun run =
+        runTool({"--data", data.path, "--fps", "1", "--hash", "--png", folder, "--scale", "3"});
     EXPECT_EQ(run.status, 1);
     // At 1 fps frame 154 is the first past 153500 ms: frames 0..153 were presented.
     EXPECT_EQ(hashLines(run.out).size(), frames + blocked) << "a frame's hash precedes its file";
     // Files are slower than drawing: the frames queue up, and must still come whole and in order.
     const ProgramRun hashesAlone = runTool({"--data", data.path, "--fps", "1", "--hash"});
     EXPECT_EQ(run.out, hashesAlone.out.substr(0, run.out.size()));
-    EXPECT_EQ(decodePng(frameFile(folder, frames - 1)).width, 320u);
+    EXPECT_EQ(decodePng(frameFile(folder, frames - 1)).width, 960u);
     EXPECT_FALSE(fs::exists(frameFile(folder, frames + 1)));
     EXPECT_NE(splitLines(run.err).back().find(mention), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("title2") == std::string::npos, blocked) << run.err;
