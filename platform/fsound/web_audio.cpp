@@ -29,6 +29,9 @@ struct fsound::backend::Music {
 
 namespace {
 
+// What a playing source calls when it plays out.
+using EndHook = void (*)();
+
 // clang-format off
 // Returns 1 when a context exists or could be made (and resumes it).
 EM_JS(int, openContext, (), {
@@ -62,7 +65,7 @@ EM_ASYNC_JS(int, decodeMusic, (const char* data, int length, int keep), {
 });
 
 // Starts buffer `number` from its beginning; `ended` is called when it plays out.
-EM_JS(int, playMusic, (int number, void (*ended)()), {
+EM_JS(int, playMusic, (int number, EndHook ended), {
   var audio = Module.vorniskAudio;
   try {
     var source = audio.context.createBufferSource();
