@@ -123,10 +123,6 @@ bool readFile(const char* name, std::vector<char>& bytes) {
   return !failed;
 }
 
-void reportEnd() {
-  fsound::musicEnded();
-}
-
 }  // namespace
 
 namespace fsound::backend {
@@ -164,7 +160,7 @@ void release(Music* music) {
 }
 
 bool play(Music* music) {
-  return playMusic(music->number, &reportEnd) != 0;
+  return playMusic(music->number, &fsound::musicEnded) != 0;
 }
 
 void halt() {
