@@ -1,7 +1,8 @@
 // A small sound layer with the FSOUND_ calls the show makes: start the library,
 // open a music stream from a memory image, play it, stop it. Every call returns
 // what its caller relies on; the inner working is SDL2_mixer on the desktop
-// (fsound.cpp) and Web Audio in a web browser (web_audio.cpp).
+// (sdl_mixer.cpp) and Web Audio in a web browser (web_audio.cpp), under one
+// front end (fsound_api.cpp).
 #pragma once
 
 #include <cstdint>
