@@ -1,3 +1,5 @@
+// The hand-over between the drawing thread and the worker that prepares the
+// next frame's field and wire net.
 #include "metaballs/field_pipeline.h"
 
 #include "shell/demo_console.h"

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
+#include <cstddef>
 
 #include "metaballs/pixel_coordinate.h"
 #include "shell/demo_console.h"

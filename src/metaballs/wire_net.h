@@ -4,7 +4,6 @@
 // on any draw, so it can be made before the frame that draws it.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "geometry/matrix.h"
