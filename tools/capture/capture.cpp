@@ -333,30 +333,36 @@ int runCapture(const CaptureOptions& options) {
     return video ? video->write(pixels, width, height) : std::string();
   };
 
+  // PNG files and video run on a thread of their own (below); hashes alone stay
+  // on the show's thread: copying a frame into the ring costs about what
+  // hashing it does, and the show already keeps a second thread busy preparing
+  // its wire net.
+  const bool outputsOnThread = !options.pngDirectory.empty() || video;
   std::string failure;
   std::uint64_t framesDone = 0;
   std::atomic<bool> stopRequested = false;
-  // A frame's outputs, then the progress. False once an output has failed: the
-  // show then stops at its next frame.
+  // A frame's outputs, then (on the show's thread) the progress. False once an
+  // output has failed: the show then stops at its next frame.
   auto takeFrame = [&](const std::uint32_t* pixels, int width, int height) {
     failure = output(framesDone, pixels, width, height);
     if (!failure.empty()) {
       stopRequested = true;
       return false;
     }
-    progress.update(++framesDone);
+    ++framesDone;
+    if (!outputsOnThread) progress.update(framesDone);
     return true;
   };
 
-  // The outputs run on a thread of their own, in frame order, while the show
-  // draws the next frames; after a failure the frames still in the ring are
-  // dropped. Only that thread touches the outputs and the progress until it is
-  // joined. Hashes alone stay on the show's thread: copying a frame into the
-  // ring costs about what hashing it does, and the show already keeps a second
-  // thread busy preparing its wire net.
+  // The outputs' thread takes the frames in order while the show draws the next
+  // ones; after a failure the frames still in the ring are dropped. Only that
+  // thread touches the outputs until it is joined. The progress stays with the
+  // show's thread, counting the frames handed over, so that no progress line
+  // can follow the show's own error line.
   std::optional<FrameRing> ring;
   std::thread outputThread;
-  if (!options.pngDirectory.empty() || video) {
+  std::uint64_t framesHandedOver = 0;
+  if (outputsOnThread) {
     ring.emplace(kRingSlots, kFrameWords);
     outputThread = std::thread([&] {
       while (const FrameRing::Frame* frame = ring->front()) {
@@ -383,7 +389,7 @@ int runCapture(const CaptureOptions& options) {
   VirtualClock clock(options.seed, fps);
   auto sink = [&](const std::uint32_t* pixels, int width, int height) {
     if (ring) {
-      ring->push(pixels, width, height);
+      if (ring->push(pixels, width, height)) progress.update(++framesHandedOver);
     } else if (failure.empty()) {
       takeFrame(pixels, width, height);
     }
