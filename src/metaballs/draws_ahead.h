@@ -19,8 +19,8 @@
 
 namespace vornisk::draws_detail {
 
-constexpr std::uint32_t kMultiplier = 214013u;
-constexpr std::uint32_t kIncrement = 2531011u;
+using random_detail::kIncrement;
+using random_detail::kMultiplier;
 
 // The generator's step taken n times, as one map s → a·s + c (mod 2^32).
 struct Steps {

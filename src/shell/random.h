@@ -8,6 +8,9 @@
 namespace vornisk {
 
 namespace random_detail {
+// The generator's step: state · kMultiplier + kIncrement (mod 2^32).
+inline constexpr std::uint32_t kMultiplier = 214013u;
+inline constexpr std::uint32_t kIncrement = 2531011u;
 extern std::uint32_t state;
 using Script = std::uint32_t (*)(void* context);
 extern Script script;
@@ -22,7 +25,8 @@ inline std::uint32_t nextRandom() {
   if (random_detail::script != nullptr) [[unlikely]] {
     return random_detail::script(random_detail::scriptContext);
   }
-  random_detail::state = random_detail::state * 214013u + 2531011u;
+  random_detail::state =
+      random_detail::state * random_detail::kMultiplier + random_detail::kIncrement;
   return (random_detail::state >> 16) & 0x7FFFu;
 }
 
