@@ -17,6 +17,10 @@ namespace {
 
 // Mixer buffer in sample frames: about 46 ms at 44.1 kHz.
 constexpr int kMixerChunkFrames = 2048;
+// The buffer of the stand-in device that only checks a music. SDL's dummy
+// driver sleeps one buffer's time per turn, and closing it waits for that turn
+// to end, so a small buffer keeps the check from holding up the caller.
+constexpr int kCheckChunkFrames = 64;
 constexpr int kDecoders =
     MIX_INIT_FLAC | MIX_INIT_MOD | MIX_INIT_MP3 | MIX_INIT_OGG | MIX_INIT_OPUS;
 
@@ -47,9 +51,9 @@ void silenceAlsaMessages() {
   (void)done;
 }
 
-bool openAudio(int mixRate) {
+bool openAudio(int mixRate, int chunkFrames) {
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
-  if (Mix_OpenAudio(mixRate, AUDIO_S16SYS, 2, kMixerChunkFrames) != 0) {
+  if (Mix_OpenAudio(mixRate, AUDIO_S16SYS, 2, chunkFrames) != 0) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     return false;
   }
@@ -74,7 +78,7 @@ SDL_RWops* openSource(const char* nameOrData, unsigned int mode, int length) {
 // driver stands in for a device just long enough to load the music once.
 int checkPlayable(const char* nameOrData, unsigned int mode, int length) {
   SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
-  const bool opened = openAudio(44100);
+  const bool opened = openAudio(44100, kCheckChunkFrames);
   SDL_ResetHint(SDL_HINT_AUDIODRIVER);
   if (!opened) return FMOD_ERR_INIT;
   SDL_RWops* source = openSource(nameOrData, mode, length);
@@ -91,7 +95,7 @@ namespace fsound::backend {
 
 bool openOutput(int mixRate) {
   silenceAlsaMessages();
-  return openAudio(mixRate);
+  return openAudio(mixRate, kMixerChunkFrames);
 }
 
 void closeOutput() {
