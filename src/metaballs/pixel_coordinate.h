@@ -23,6 +23,8 @@ inline std::int32_t toPixelCoordinate(double projected) {
 // way even when the offset is 0; that is part of the picture.
 inline std::int32_t jitteredPixelCoordinate(std::int32_t coordinate, float offset) {
   const float moved = static_cast<float>(coordinate) + offset;
+  // Within ±2^31 the float truncates straight to the same 32-bit value.
+  if (moved > -2147483648.0f && moved < 2147483648.0f) return static_cast<std::int32_t>(moved);
   return toPixelCoordinate(static_cast<double>(moved));
 }
 
