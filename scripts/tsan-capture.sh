@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The capture tool's threads (the show, the worker that prepares its wire net,
-# and the outputs fed through a ring of frame buffers) under ThreadSanitizer: builds the tool and its tests with
-# -fsanitize=thread in build/tsan, runs the capture tests, then records 1,200
+# The capture tool's threads (the show, the worker that prepares its wire net
+# and helps draw its lines, and the outputs fed through a ring of frame
+# buffers) under ThreadSanitizer: builds the tool and its tests with
+# -fsanitize=thread in build/tsan, runs the capture and fast-path tests (the
+# latter share lines between two threads), then records 1,200
 # frames with hashes and PNG files (the output thread falls behind and the ring
 # fills). A race report fails the process that made it, and so this script.
 # When the release build is there, the hashes must equal its hashes.
@@ -18,8 +20,8 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DVORNISK_BUILD_BENCHMARKS=OFF -DCMAKE_C_FLAGS=-fsanitize=thread \
   -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread >/dev/null
-cmake --build build/tsan -j2 --target vornisk-capture capture_test vornisk_data
-ctest --test-dir build/tsan --output-on-failure -R '^Capture'
+cmake --build build/tsan -j2 --target vornisk-capture capture_test fast_path_test vornisk_data
+ctest --test-dir build/tsan --output-on-failure -R '^(Capture|FastPathOnRandomStates|LineBatch)'
 
 bin=build/tsan/bin
 frames=$(mktemp -d)

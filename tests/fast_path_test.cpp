@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <random>
+#include <thread>
 #include <vector>
 
+#include "effects/line.h"
 #include "metaballs/blob_field.h"
 #include "metaballs/field_pipeline.h"
+#include "metaballs/line_batch.h"
 #include "shell/random.h"
 #include "shell/show_state.h"
 #include "support/test_support.h"
@@ -177,7 +181,7 @@ TEST_F(FastPathOnRandomStates, PreparedFramesDrawLikeTheFieldItself) {
       console.frameCounter = frame;
       if (viaPipeline) {
         FieldPipeline::Prepared& p = pipeline.frame(frame, console);
-        p.field.renderPrepared(console, p.net);
+        p.field.renderPrepared(console, p.net, pipeline.lines());
         preparedField = &p.field;
       } else {
         field->reset();
@@ -189,7 +193,47 @@ TEST_F(FastPathOnRandomStates, PreparedFramesDrawLikeTheFieldItself) {
     ASSERT_EQ(drawWith(prepared, true), drawWith(direct, false));
     ASSERT_TRUE(prepared.snapshot() == direct.snapshot());
     ASSERT_TRUE(sameBlocks(*preparedField, *field));
+    // Most frames are finished, which starts on the frame two ahead.
+    if (k % 4 != 1) pipeline.finishFrame();
   }
+}
+
+// Batches of lines drawn by the listing thread and a helper at once, against
+// the same lines drawn one by one: every line drawn, none twice from stale
+// entries, all of it done when close() returns.
+TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
+  constexpr int kWidth = 320, kHeight = 240;
+  auto batch = std::make_unique<LineBatch>();
+  std::atomic<bool> stop = false;
+  std::thread helper([&] {
+    while (!stop) {
+      if (batch->isOpen()) batch->help();
+    }
+  });
+  std::mt19937 random(7);
+  // Short lines, some crossing the edges, so that few hide one another.
+  std::uniform_int_distribution<int> coordinate(-10, 330);
+  std::uniform_int_distribution<int> length(-12, 12);
+  std::vector<std::uint32_t> shared(kWidth * kHeight), alone(kWidth * kHeight);
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    std::fill(shared.begin(), shared.end(), 0u);
+    std::fill(alone.begin(), alone.end(), 0u);
+    const auto colour = static_cast<std::uint32_t>(round + 1);
+    // Counts around the chunk size and up to the most a frame can list.
+    const int count = round % 3 == 0 ? round % 40 : round % 3 == 1 ? 700 : LineBatch::kMostLines;
+    batch->open(shared.data(), kWidth, kHeight, colour);
+    for (int i = 0; i < count; ++i) {
+      const int x0 = coordinate(random), y0 = coordinate(random) * 3 / 4;
+      const int x1 = x0 + length(random), y1 = y0 + length(random);
+      batch->add(x0, y0, x1, y1);
+      drawLineInto(alone.data(), kWidth, kHeight, x0, y0, x1, y1, colour);
+    }
+    batch->close();
+    ASSERT_TRUE(shared == alone);
+  }
+  stop = true;
+  helper.join();
 }
 
 }  // namespace

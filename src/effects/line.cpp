@@ -6,6 +6,8 @@
 // clipped before it starts: the on-screen pixels of a line form one contiguous
 // run of its steps, which is found analytically, and only that run is walked.
 // The pixels stored are exactly those the full, unclipped walk would store.
+#include "effects/line.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -90,9 +92,20 @@ constexpr MinorMoves minorMoves() {
 }
 constexpr MinorMoves kMinorMoves = minorMoves();
 
+// Relaxed atomic stores cost a plain store, and they let two threads draw lines
+// of one colour into the same buffer at the same time.
+void store(std::uint32_t* pixel, std::uint32_t colour) {
+  __atomic_store_n(pixel, colour, __ATOMIC_RELAXED);
+}
+
 }  // namespace
 
 void DemoConsole::drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour) {
+  drawLineInto(pixels, width, height, x0, y0, x1, y1, colour);
+}
+
+void drawLineInto(std::uint32_t* pixels, int width, int height, int x0, int y0, int x1, int y1,
+                  std::uint32_t colour) {
   const std::int64_t dx = static_cast<std::int64_t>(x1) - x0;
   const std::int64_t dy = static_cast<std::int64_t>(y1) - y0;
   const int sx = dx >= 0 ? 1 : -1;
@@ -155,7 +168,7 @@ void DemoConsole::drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour)
   const Walk walk = walkFrom(majorStart + majorStep * first, minorStart + minorStep * minorMoves,
                              xMajor, majorStep, minorStep, width, height);
   std::uint32_t* pixel = pixels + walk.start;
-  *pixel = colour;
+  store(pixel, colour);
   if (bothEndsOnScreen && steps < kShortLine) {
     // A short whole line takes its minor moves from the table: no branch the
     // predictor must guess, and the pixels depend on each other through one
@@ -164,7 +177,7 @@ void DemoConsole::drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour)
     for (std::int64_t i = 0; i < steps; ++i) {
       const std::ptrdiff_t move = -static_cast<std::ptrdiff_t>(moves >> i & 1u);
       pixel += walk.majorStride + (walk.minorStride & move);
-      *pixel = colour;
+      store(pixel, colour);
     }
     return;
   }
@@ -175,7 +188,7 @@ void DemoConsole::drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour)
     }
     pixel += walk.majorStride;
     error += twiceMinorSpan;
-    *pixel = colour;
+    store(pixel, colour);
   }
 }
 

@@ -10,6 +10,7 @@ namespace vornisk {
 
 class DemoConsole;
 struct WireNet;
+class LineBatch;
 
 // The three families of unit lattice faces a cell owns, by their constant axis.
 enum class FaceFamily { XY, XZ, YZ };
@@ -48,8 +49,8 @@ class BlobField {
   void render(DemoConsole& console, double level, int frame);
 
   // Ages Intensity and draws `net`, made from this field (buildWireNet), as
-  // render() would draw the field.
-  void renderPrepared(DemoConsole& console, const WireNet& net);
+  // render() would draw the field, its lines through `lines`.
+  void renderPrepared(DemoConsole& console, const WireNet& net, LineBatch& lines);
 
   // The two ways render() makes the same picture and draws once it has aged
   // Intensity. Roll by roll takes every draw from nextRandom(), so it also runs
@@ -60,7 +61,7 @@ class BlobField {
   // least 2, and render() uses it then.
   void renderRollByRoll(DemoConsole& console);
   void renderAhead(DemoConsole& console);
-  void drawWireNet(DemoConsole& console, const WireNet& net) const;
+  void drawWireNet(DemoConsole& console, const WireNet& net, LineBatch& lines) const;
   static bool aheadPossible();
 
   // Indexed [x][y][z], z fastest.

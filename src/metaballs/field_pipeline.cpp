@@ -64,54 +64,93 @@ FieldPipeline::~FieldPipeline() {
 
 namespace {
 
-// How long the worker looks for its next job before it sleeps: about a frame
-// when frames are drawn as fast as they can be, so that handing a job over
-// then needs no wake-up on either side. It yields while it looks, so a thread
-// waiting for the same core (the drawing thread, on a busy machine) runs.
+// How long the worker looks for work before it sleeps: a few frames when frames
+// are drawn as fast as they can be, so that handing work over then needs no
+// wake-up on either side.
 constexpr std::chrono::microseconds kSpinBeforeSleep{200};
+
+// Whether ticket `a` comes before `b`, on counters that wrap.
+bool before(std::uint32_t a, std::uint32_t b) {
+  return static_cast<std::int32_t>(a - b) < 0;
+}
 
 }  // namespace
 
 void FieldPipeline::work() {
   for (std::uint32_t done = 0;;) {
+    // Look for a job or a batch of lines to help with; sleep (until the next
+    // job) when neither comes for a while.
     const auto sleepAt = std::chrono::steady_clock::now() + kSpinBeforeSleep;
-    while (posted_.load(std::memory_order_acquire) == done &&
-           std::chrono::steady_clock::now() < sleepAt) {
-      std::this_thread::yield();
+    for (unsigned looks = 1; posted_.load(std::memory_order_acquire) == done && !lines_->isOpen();
+         ++looks) {
+      if (looks % 64 == 0 && std::chrono::steady_clock::now() >= sleepAt) {
+        posted_.wait(done, std::memory_order_acquire);
+      }
+      cpuRelax();
     }
-    posted_.wait(done, std::memory_order_acquire);
+    // The drawing thread waits for its lines at the end of its frame; the next
+    // field is not needed before the next frame.
+    if (lines_->isOpen()) {
+      lines_->help();
+      continue;
+    }
     if (stop_) return;
-    prepare(*job_, jobKey_);
+    const Job& job = jobs_[done % 2];
+    prepare(*job.slot, job.key);
     finished_.store(++done, std::memory_order_release);
     finished_.notify_one();
   }
 }
 
-void FieldPipeline::waitIdle() {
-  const std::uint32_t posted = posted_.load(std::memory_order_relaxed);
-  for (std::uint32_t finished; (finished = finished_.load(std::memory_order_acquire)) != posted;)
+void FieldPipeline::waitFor(std::uint32_t ticket) {
+  for (std::uint32_t finished;
+       before(finished = finished_.load(std::memory_order_acquire), ticket);)
     finished_.wait(finished, std::memory_order_acquire);
 }
 
+void FieldPipeline::waitIdle() {
+  waitFor(posted_.load(std::memory_order_relaxed));
+}
+
+bool FieldPipeline::pending(const Slot& slot) const {
+  return before(finished_.load(std::memory_order_acquire), slot.ticket);
+}
+
+void FieldPipeline::post(Slot& slot, const Key& key) {
+  const std::uint32_t posted = posted_.load(std::memory_order_relaxed);
+  waitFor(posted - 1);  // room for the job: at most one other waits
+  jobs_[posted % 2] = {&slot, key};
+  slot.valid = false;
+  slot.ticket = posted + 1;
+  posted_.store(posted + 1, std::memory_order_release);
+  posted_.notify_one();
+}
+
 FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsole& console) {
-  const unsigned parity = static_cast<unsigned>(frameCounter) & 1u;
-  Slot& slot = slots_[parity];
-  Slot& following = slots_[parity ^ 1u];
   const Key key{frameCounter, cameraFor(console)};
+  Slot& slot = slots_[static_cast<unsigned>(frameCounter) & 1u];
+  if (worker_.joinable()) waitFor(slot.ticket);
+  if (!(slot.valid && slot.key == key)) {
+    // Prepared here, with the scratch space the worker uses: only once it is idle.
+    if (worker_.joinable()) waitIdle();
+    prepare(slot, key);
+  }
+  current_ = key;
   Key next = key;
   next.frameCounter = static_cast<int>(static_cast<unsigned>(frameCounter) + 1u);
-  // The worker only ever holds the slot of the frame after the last one asked
-  // for: once it is idle, both slots are this thread's.
-  if (worker_.joinable()) waitIdle();
-  if (!(slot.valid && slot.key == key)) prepare(slot, key);
-  if (worker_.joinable() && !(following.valid && following.key == next)) {
-    following.valid = false;
-    job_ = &following;
-    jobKey_ = next;
-    posted_.fetch_add(1, std::memory_order_release);
-    posted_.notify_one();
+  Slot& following = slots_[static_cast<unsigned>(next.frameCounter) & 1u];
+  if (worker_.joinable() && !pending(following) && !(following.valid && following.key == next)) {
+    post(following, next);
   }
   return *slot.prepared;
+}
+
+void FieldPipeline::finishFrame() {
+  if (!worker_.joinable()) return;
+  Key ahead = current_;
+  ahead.frameCounter = static_cast<int>(static_cast<unsigned>(current_.frameCounter) + 2u);
+  Slot& slot = slots_[static_cast<unsigned>(ahead.frameCounter) & 1u];
+  if (!pending(slot) && !(slot.valid && slot.key == ahead)) post(slot, ahead);
 }
 
 #else
@@ -125,6 +164,8 @@ FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsol
   if (!(slot.valid && slot.key == key)) prepare(slot, key);
   return *slot.prepared;
 }
+
+void FieldPipeline::finishFrame() {}
 
 #endif
 

@@ -4,16 +4,17 @@
 // on Intensity, so preparing them early changes no pixel.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "geometry/matrix.h"
 #include "metaballs/blob_field.h"
+#include "metaballs/line_batch.h"
 #include "metaballs/wire_net.h"
 
 #if !defined(__EMSCRIPTEN__) || defined(__EMSCRIPTEN_PTHREADS__)
 #define VORNISK_FIELD_THREAD 1
 #include <atomic>
-#include <cstdint>
 #include <thread>
 #else
 #define VORNISK_FIELD_THREAD 0
@@ -43,8 +44,13 @@ class FieldPipeline {
   };
 
   // The field and net of frame `frameCounter` on `console`, valid until the
-  // next call; starts preparing the frame after it.
+  // next call or finishFrame(); starts preparing the frame after it.
   Prepared& frame(int frameCounter, const DemoConsole& console);
+  // The frame last asked for is drawn: its slot starts on the frame two ahead.
+  void finishFrame();
+  // The batch its wire net's lines go through; the worker helps draw them
+  // whenever it has nothing to prepare.
+  LineBatch& lines() { return *lines_; }
 
  private:
   struct Slot {
@@ -52,11 +58,14 @@ class FieldPipeline {
     bool valid = false;
     bool fieldReset = false;  // the field has been reset once (reset() is then cheaper)
     Key key;
+    std::uint32_t ticket = 0;  // the number of the last job posted for it
   };
   void prepare(Slot& slot, const Key& key);
   const Matrix& cameraFor(const DemoConsole& console);
 
   Slot slots_[2];
+  Key current_;  // what frame() last handed out
+  std::unique_ptr<LineBatch> lines_ = std::make_unique<LineBatch>();
   Matrix camera_;  // wireCamera of a console of the size below
   int cameraWidth_ = 0;
   int cameraHeight_ = 0;
@@ -66,9 +75,16 @@ class FieldPipeline {
 #if VORNISK_FIELD_THREAD
   void work();
   void waitIdle();
-  // The job: written while the worker is idle, published by `posted_`.
-  Slot* job_ = nullptr;
-  Key jobKey_;
+  void waitFor(std::uint32_t ticket);
+  bool pending(const Slot& slot) const;
+  void post(Slot& slot, const Key& key);
+  // Jobs in order of posting, the k-th in jobs_[k % 2]: written before `posted_`
+  // counts it, and at most two wait at a time.
+  struct Job {
+    Slot* slot = nullptr;
+    Key key;
+  };
+  Job jobs_[2];
   bool stop_ = false;
   // Jobs posted and finished: the worker is idle when they are equal. Atomic
   // waits spin briefly before they sleep, and a notify without a sleeper costs

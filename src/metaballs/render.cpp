@@ -12,6 +12,7 @@
 #include "geometry/vector.h"
 #include "metaballs/blob_field.h"
 #include "metaballs/draws_ahead.h"
+#include "metaballs/line_batch.h"
 #include "metaballs/pixel_coordinate.h"
 #include "metaballs/wire_net.h"
 #include "shell/demo_console.h"
@@ -50,10 +51,9 @@ void resetJitter() {
 }
 
 // The XY line of a cell, from its segment's ends in pixels.
-void drawXY(DemoConsole& console, PixelPoint from, PixelPoint to, std::uint32_t colour) {
-  console.drawLine(
-      jitteredPixelCoordinate(from.x, jitter[0]), jitteredPixelCoordinate(from.y, jitter[1]),
-      jitteredPixelCoordinate(to.x, jitter[2]), jitteredPixelCoordinate(to.y, jitter[3]), colour);
+void addXY(LineBatch& lines, PixelPoint from, PixelPoint to) {
+  lines.add(jitteredPixelCoordinate(from.x, jitter[0]), jitteredPixelCoordinate(from.y, jitter[1]),
+            jitteredPixelCoordinate(to.x, jitter[2]), jitteredPixelCoordinate(to.y, jitter[3]));
 }
 
 PixelPoint pixelsOf(const Vector& projected) {
@@ -90,7 +90,14 @@ void BlobField::renderRollByRoll(DemoConsole& console) {
         // Collapse to the lattice origin; stretch from the (maybe collapsed) first end.
         if (rollHits(1000.0)) p = {0.0 * p.x, 0.0 * p.y, 0.0 * p.z};
         if (rollHits(1000.0)) q = {3.0 * p.x, 3.0 * p.y, 3.0 * p.z};
-        if (xy) drawXY(console, project(p), project(q), colour);
+        if (xy) {
+          const PixelPoint from = project(p);
+          const PixelPoint to = project(q);
+          console.drawLine(jitteredPixelCoordinate(from.x, jitter[0]),
+                           jitteredPixelCoordinate(from.y, jitter[1]),
+                           jitteredPixelCoordinate(to.x, jitter[2]),
+                           jitteredPixelCoordinate(to.y, jitter[3]), colour);
+        }
 
         // XZ face: never disturbed.
         if (const std::optional<ContourSegment> xz = faceSegment(FaceFamily::XZ, x, y, z)) {
@@ -216,9 +223,10 @@ constexpr int kDrawsPerQuietCell = 9;  // six jitter rolls, two spikes, the rese
 constexpr std::size_t kMostDraws = 1 + 15 * static_cast<std::size_t>(kCellTotal);
 
 DrawsAhead<kMostDraws> frameDraws;
-// render()'s own net; a show prepares its nets ahead.
+// render()'s own net and lines; a show prepares its nets ahead.
 WireNet frameNet;
 WireScratch frameNetScratch;
+LineBatch frameLines;
 
 // How many reset rolls r = 0..999 clear the jitter (float(r) < Intensity):
 // every r below ⌈Intensity⌉, as r is exact in a float.
@@ -238,10 +246,10 @@ bool BlobField::aheadPossible() {
 void BlobField::renderAhead(DemoConsole& console) {
   computeCrossings();
   buildWireNet(*this, wireCamera(console), frameNet, frameNetScratch);
-  drawWireNet(console, frameNet);
+  drawWireNet(console, frameNet, frameLines);
 }
 
-void BlobField::drawWireNet(DemoConsole& console, const WireNet& net) const {
+void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch& lines) const {
   const std::uint32_t jitterModulus = rollModulus(100.0);
   const std::uint32_t spikeModulus = rollModulus(1000.0);
   auto& draws = frameDraws;
@@ -253,6 +261,8 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net) const {
   };
   const std::uint32_t colour =
       draws.at(next++) % rollModulus(10.0) == 0 ? kFlashColour : kContourColour;
+  // One colour for every line: the batch may draw them in any order.
+  lines.open(console.pixels, console.width, console.height, colour);
 
   bool jittered =
       std::any_of(std::begin(jitter), std::end(jitter), [](float o) { return o != 0.0f; });
@@ -309,20 +319,20 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net) const {
           ContourPoint q = xy.second;
           if (collapse) p = {0.0 * p.x, 0.0 * p.y, 0.0 * p.z};
           if (stretch) q = {3.0 * p.x, 3.0 * p.y, 3.0 * p.z};
-          drawXY(console, pixelsOf(projectContourPoint(net.camera, p)),
-                 pixelsOf(projectContourPoint(net.camera, q)), colour);
+          addXY(lines, pixelsOf(projectContourPoint(net.camera, p)),
+                pixelsOf(projectContourPoint(net.camera, q)));
         } else {
-          drawXY(console, faces->ends[0][0], faces->ends[0][1], colour);
+          addXY(lines, faces->ends[0][0], faces->ends[0][1]);
         }
       }
       if ((faces->faces & 2) != 0) {
         const PixelPoint from = faces->ends[1][0], to = faces->ends[1][1];
-        console.drawLine(from.x, from.y, to.x, to.y, colour);
+        lines.add(from.x, from.y, to.x, to.y);
       }
       if ((faces->faces & 4) != 0) {
         const PixelPoint from = faces->ends[2][0], to = faces->ends[2][1];
-        console.drawLine(jitteredPixelCoordinate(from.x, jitter[4]),
-                         jitteredPixelCoordinate(from.y, jitter[5]), to.x, to.y, colour);
+        lines.add(jitteredPixelCoordinate(from.x, jitter[4]),
+                  jitteredPixelCoordinate(from.y, jitter[5]), to.x, to.y);
       }
     }
     if (draws.resets(next++)) {
@@ -331,6 +341,7 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net) const {
     }
     ++cell;
   }
+  lines.close();
   resetJitter();
   random_detail::state = draws.stateAfter(next);
 }
@@ -344,10 +355,10 @@ void BlobField::render(DemoConsole& console, double /*level*/, int /*frame*/) {
   }
 }
 
-void BlobField::renderPrepared(DemoConsole& console, const WireNet& net) {
+void BlobField::renderPrepared(DemoConsole& console, const WireNet& net, LineBatch& lines) {
   age(console.frameCounter);
   if (aheadPossible()) {
-    drawWireNet(console, net);
+    drawWireNet(console, net, lines);
   } else {
     renderRollByRoll(console);
   }

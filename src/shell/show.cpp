@@ -84,7 +84,10 @@ void drawShowFrame(DemoConsole& console, FieldPipeline& fields, FrameLoopState& 
   // depend on the frame counter alone.
   FieldPipeline::Prepared& field = fields.frame(console.frameCounter, console);
   const std::uint32_t r = nextRandom() % 10;
-  if (static_cast<double>(Intensity) * 6 > r) field.field.renderPrepared(console, field.net);
+  if (static_cast<double>(Intensity) * 6 > r) {
+    field.field.renderPrepared(console, field.net, fields.lines());
+  }
+  fields.finishFrame();
   console.present();
 }
 

@@ -1,0 +1,69 @@
+// The lines of one frame's wire net: listed by the drawing thread as it rolls
+// its way through the cells, and drawn by that thread and, where there is one,
+// by a helper thread at the same time. Every line of a frame has the same
+// colour and nothing reads the pixels while they are drawn, so which thread
+// draws a line, and when, changes no pixel.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "metaballs/wire_net.h"
+
+namespace vornisk {
+
+// A hint to the processor that this thread waits for another: it leaves the
+// core's resources to the thread beside it, as a system call would not.
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
+class LineBatch {
+ public:
+  // Each cell draws at most its three faces' lines.
+  static constexpr std::uint32_t kMostLines = 3 * WireNet::kCellTotal;
+
+  // The drawing thread's side: open a batch for a buffer of packed rows, list
+  // its lines, close it. close() returns once every listed line is drawn.
+  void open(std::uint32_t* pixels, int width, int height, std::uint32_t colour);
+  void add(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1) {
+    lines_[count_++] = {x0, y0, x1, y1};
+    if (count_ % kChunk == 0) listed_.store(count_, std::memory_order_release);
+  }
+  void close();
+
+  // The helper's side: whether a batch is open, and drawing its lines until it
+  // is closed.
+  bool isOpen() const { return open_.load(std::memory_order_acquire); }
+  void help();
+
+ private:
+  struct Line {
+    std::int32_t x0, y0, x1, y1;
+  };
+  // Lines are taken a chunk at a time: about a microsecond of drawing.
+  static constexpr std::uint32_t kChunk = 16;
+  // Takes and draws the next listed chunk; false when none is listed yet.
+  bool drawChunk();
+
+  Line lines_[kMostLines];
+  std::uint32_t count_ = 0;  // lines listed so far (the drawing thread's count)
+  std::uint32_t* pixels_ = nullptr;
+  int width_ = 0;
+  int height_ = 0;
+  std::uint32_t colour_ = 0;
+  // Lines published to the helper, and lines taken by either thread.
+  alignas(64) std::atomic<std::uint32_t> listed_{0};
+  alignas(64) std::atomic<std::uint32_t> claimed_{0};
+  // The drawing thread closes a batch and then waits while the helper is
+  // inside help(); the helper marks itself inside before it looks at `open_`
+  // (both sequentially consistent), so it never works on a closed batch.
+  alignas(64) std::atomic<bool> open_{false};
+  std::atomic<bool> helping_{false};
+};
+
+}  // namespace vornisk
