@@ -224,8 +224,11 @@ TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
     const int count = round % 3 == 0 ? round % 40 : round % 3 == 1 ? 700 : LineBatch::kMostLines;
     batch->open(shared.data(), kWidth, kHeight, colour);
     for (int i = 0; i < count; ++i) {
-      const int x0 = coordinate(random), y0 = coordinate(random) * 3 / 4;
-      const int x1 = x0 + length(random), y1 = y0 + length(random);
+      int x0 = coordinate(random), y0 = coordinate(random) * 3 / 4;
+      int x1 = x0 + length(random), y1 = y0 + length(random);
+      // Now and then an end far off screen, as a stretch spike throws it.
+      if (i % 50 == 7) x1 = x0 + length(random) * 40000;
+      if (i % 50 == 31) y0 = y1 - length(random) * 3000;
       batch->add(x0, y0, x1, y1);
       drawLineInto(alone.data(), kWidth, kHeight, x0, y0, x1, y1, colour);
     }

@@ -12,6 +12,7 @@ void LineBatch::open(std::uint32_t* pixels, int width, int height, std::uint32_t
   height_ = height;
   colour_ = colour;
   count_ = 0;
+  wideCount_ = 0;
   listed_.store(0, std::memory_order_relaxed);
   claimed_.store(0, std::memory_order_relaxed);
   open_.store(true, std::memory_order_seq_cst);
@@ -39,6 +40,10 @@ bool LineBatch::drawChunk() {
 
 void LineBatch::close() {
   listed_.store(count_, std::memory_order_release);
+  for (std::uint32_t i = 0; i < wideCount_; ++i) {
+    const WideLine& line = wideLines_[i];
+    drawLineInto(pixels_, width_, height_, line.x0, line.y0, line.x1, line.y1, colour_);
+  }
   while (drawChunk()) {
   }
   open_.store(false, std::memory_order_seq_cst);

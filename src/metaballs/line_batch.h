@@ -31,8 +31,13 @@ class LineBatch {
   // its lines, close it. close() returns once every listed line is drawn.
   void open(std::uint32_t* pixels, int width, int height, std::uint32_t colour);
   void add(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1) {
-    lines_[count_++] = {x0, y0, x1, y1};
-    if (count_ % kChunk == 0) listed_.store(count_, std::memory_order_release);
+    if (fitsShort(x0) && fitsShort(y0) && fitsShort(x1) && fitsShort(y1)) [[likely]] {
+      lines_[count_++] = {static_cast<std::int16_t>(x0), static_cast<std::int16_t>(y0),
+                          static_cast<std::int16_t>(x1), static_cast<std::int16_t>(y1)};
+      if (count_ % kChunk == 0) listed_.store(count_, std::memory_order_release);
+    } else {
+      wideLines_[wideCount_++] = {x0, y0, x1, y1};
+    }
   }
   void close();
 
@@ -42,9 +47,16 @@ class LineBatch {
   void help();
 
  private:
+  // The lines the helper may take, in 16 bits (half the bytes to pass from
+  // core to core), and the rare ones beyond that range (spikes thrown far
+  // off screen), which the drawing thread keeps for itself.
   struct Line {
+    std::int16_t x0, y0, x1, y1;
+  };
+  struct WideLine {
     std::int32_t x0, y0, x1, y1;
   };
+  static bool fitsShort(std::int32_t value) { return value >= -32768 && value <= 32767; }
   // Lines are taken a chunk at a time: about a microsecond of drawing.
   static constexpr std::uint32_t kChunk = 16;
   // Takes and draws the next listed chunk; false when none is listed yet.
@@ -52,6 +64,8 @@ class LineBatch {
 
   Line lines_[kMostLines];
   std::uint32_t count_ = 0;  // lines listed so far (the drawing thread's count)
+  WideLine wideLines_[kMostLines];
+  std::uint32_t wideCount_ = 0;
   std::uint32_t* pixels_ = nullptr;
   int width_ = 0;
   int height_ = 0;
