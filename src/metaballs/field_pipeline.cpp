@@ -64,10 +64,12 @@ FieldPipeline::~FieldPipeline() {
 
 namespace {
 
-// How long the worker looks for work before it sleeps: a few frames when frames
-// are drawn as fast as they can be, so that handing work over then needs no
-// wake-up on either side.
+// How long the worker looks for work before it sleeps. While frames are drawn
+// as fast as they can be (the capture tool, benchmarks), a few frames, so that
+// handing work over needs no wake-up on either side; while they come at a
+// display's pace, not at all, since the next job is most of a frame away.
 constexpr std::chrono::microseconds kSpinBeforeSleep{200};
+constexpr std::chrono::milliseconds kFastFrames{2};  // jobs closer than this
 
 // Whether ticket `a` comes before `b`, on counters that wrap.
 bool before(std::uint32_t a, std::uint32_t b) {
@@ -77,13 +79,17 @@ bool before(std::uint32_t a, std::uint32_t b) {
 }  // namespace
 
 void FieldPipeline::work() {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point lastJob{};
+  bool framesFast = false;
   for (std::uint32_t done = 0;;) {
     // Look for a job or a batch of lines to help with; sleep (until the next
     // job) when neither comes for a while.
-    const auto sleepAt = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+    const Clock::time_point sleepAt =
+        Clock::now() + (framesFast ? kSpinBeforeSleep : std::chrono::microseconds{0});
     for (unsigned looks = 1; posted_.load(std::memory_order_acquire) == done && !lines_->isOpen();
          ++looks) {
-      if (looks % 64 == 0 && std::chrono::steady_clock::now() >= sleepAt) {
+      if (looks % 64 == 0 && Clock::now() >= sleepAt) {
         posted_.wait(done, std::memory_order_acquire);
       }
       cpuRelax();
@@ -95,6 +101,9 @@ void FieldPipeline::work() {
       continue;
     }
     if (stop_) return;
+    const Clock::time_point now = Clock::now();
+    framesFast = now - lastJob < kFastFrames;
+    lastJob = now;
     const Job& job = jobs_[done % 2];
     prepare(*job.slot, job.key);
     finished_.store(++done, std::memory_order_release);
