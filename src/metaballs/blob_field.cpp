@@ -38,11 +38,6 @@ void BlobField::reset() {
   fill(crossZ, kUnset);
 }
 
-// IEEE arithmetic only (no contraction), so every clone adds the same bits;
-// the wider ones divide four or eight points at a time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#endif
 void BlobField::resetAfterCrossings() {
   fill(value, kUnset);
   double(*crossings[3])[kSize][kSize] = {crossX, crossY, crossZ};
@@ -56,6 +51,11 @@ void BlobField::resetAfterCrossings() {
   }
 }
 
+// IEEE arithmetic only (no contraction), so every clone adds the same bits;
+// the wider ones divide four or eight points at a time.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#endif
 void BlobField::addBall(double x, double y, double z, double radius, double strength) {
   const double r2 = radius * radius;
   const double r4 = r2 * r2;
