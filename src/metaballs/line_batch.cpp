@@ -15,7 +15,7 @@ void LineBatch::open(std::uint32_t* pixels, int width, int height, std::uint32_t
   wideCount_ = 0;
   listed_.store(0, std::memory_order_relaxed);
   claimed_.store(0, std::memory_order_relaxed);
-  open_.store(true, std::memory_order_seq_cst);
+  gate_.open();
 }
 
 bool LineBatch::drawChunk() {
@@ -46,21 +46,18 @@ void LineBatch::close() {
   }
   while (drawChunk()) {
   }
-  open_.store(false, std::memory_order_seq_cst);
-  while (helping_.load(std::memory_order_seq_cst))
-    cpuRelax();
+  gate_.close();
 }
 
 void LineBatch::help() {
-  helping_.store(true, std::memory_order_seq_cst);
-  if (open_.load(std::memory_order_seq_cst)) {
+  // Until the batch is closed, which happens only once every line is taken.
+  gate_.enter([this] {
     for (;;) {
       if (drawChunk()) continue;
-      if (!open_.load(std::memory_order_acquire)) break;
+      if (!gate_.isOpen()) return;
       cpuRelax();
     }
-  }
-  helping_.store(false, std::memory_order_release);
+  });
 }
 
 }  // namespace vornisk

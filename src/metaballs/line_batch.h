@@ -8,19 +8,10 @@
 #include <atomic>
 #include <cstdint>
 
+#include "metaballs/helper_gate.h"
 #include "metaballs/wire_net.h"
 
 namespace vornisk {
-
-// A hint to the processor that this thread waits for another: it leaves the
-// core's resources to the thread beside it, as a system call would not.
-inline void cpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#elif defined(__aarch64__)
-  asm volatile("yield");
-#endif
-}
 
 class LineBatch {
  public:
@@ -43,7 +34,7 @@ class LineBatch {
 
   // The helper's side: whether a batch is open, and drawing its lines until it
   // is closed.
-  bool isOpen() const { return open_.load(std::memory_order_acquire); }
+  bool isOpen() const { return gate_.isOpen(); }
   void help();
 
  private:
@@ -73,11 +64,7 @@ class LineBatch {
   // Lines published to the helper, and lines taken by either thread.
   alignas(64) std::atomic<std::uint32_t> listed_{0};
   alignas(64) std::atomic<std::uint32_t> claimed_{0};
-  // The drawing thread closes a batch and then waits while the helper is
-  // inside help(); the helper marks itself inside before it looks at `open_`
-  // (both sequentially consistent), so it never works on a closed batch.
-  alignas(64) std::atomic<bool> open_{false};
-  std::atomic<bool> helping_{false};
+  HelperGate gate_;
 };
 
 }  // namespace vornisk
