@@ -98,6 +98,49 @@ void store(std::uint32_t* pixel, std::uint32_t colour) {
   __atomic_store_n(pixel, colour, __ATOMIC_RELAXED);
 }
 
+// Nearly every line of a wire net is a few pixels long with both ends on
+// screen: those take the table walk straight away, in 32-bit arithmetic and
+// without the clipping. The same walk as the general one below: the same
+// axes, the same tie rule and the same moves. False for any other line.
+[[gnu::always_inline]] inline bool drawShortLine(std::uint32_t* pixels, int width, int height,
+                                                 int x0, int y0, int x1, int y1,
+                                                 std::uint32_t colour) {
+  const auto w = static_cast<unsigned>(width);
+  const auto h = static_cast<unsigned>(height);
+  if (static_cast<unsigned>(x0) >= w || static_cast<unsigned>(x1) >= w ||
+      static_cast<unsigned>(y0) >= h || static_cast<unsigned>(y1) >= h) {
+    return false;
+  }
+  const int dx = x1 - x0;
+  const int dy = y1 - y0;
+  const int absDx = dx >= 0 ? dx : -dx;
+  const int absDy = dy >= 0 ? dy : -dy;
+  const bool xMajor = absDx > absDy;
+  const int steps = xMajor ? absDx : absDy;
+  if (steps >= kShortLine) return false;
+  const int minorSpan = xMajor ? absDy : absDx;
+  const std::ptrdiff_t xStride = dx >= 0 ? 1 : -1;
+  const std::ptrdiff_t yStride = dy >= 0 ? -static_cast<std::ptrdiff_t>(width) : width;
+  const std::ptrdiff_t majorStride = xMajor ? xStride : yStride;
+  const std::ptrdiff_t minorStride = xMajor ? yStride : xStride;
+  const int tie = (xMajor ? dx : dy) < 0 ? 1 : 0;
+  std::uint32_t* pixel =
+      pixels + x0 +
+      static_cast<std::ptrdiff_t>(width) * (height - 1 - static_cast<std::ptrdiff_t>(y0));
+  store(pixel, colour);
+  const std::uint32_t moves = kMinorMoves.bits[tie][steps][minorSpan];
+  for (int i = 0; i < steps; ++i) {
+    const std::ptrdiff_t move = -static_cast<std::ptrdiff_t>(moves >> i & 1u);
+    pixel += majorStride + (minorStride & move);
+    store(pixel, colour);
+  }
+  return true;
+}
+
+// Every other line: a 64-bit walk, clipped analytically.
+[[gnu::noinline]] void drawLongOrClippedLine(std::uint32_t* pixels, int width, int height, int x0,
+                                             int y0, int x1, int y1, std::uint32_t colour);
+
 }  // namespace
 
 void DemoConsole::drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour) {
@@ -106,6 +149,24 @@ void DemoConsole::drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour)
 
 void drawLineInto(std::uint32_t* pixels, int width, int height, int x0, int y0, int x1, int y1,
                   std::uint32_t colour) {
+  if (drawShortLine(pixels, width, height, x0, y0, x1, y1, colour)) return;
+  drawLongOrClippedLine(pixels, width, height, x0, y0, x1, y1, colour);
+}
+
+void drawLinesInto(std::uint32_t* pixels, int width, int height, const ShortLineEnds* lines,
+                   std::size_t count, std::uint32_t colour) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const ShortLineEnds& line = lines[i];
+    if (!drawShortLine(pixels, width, height, line.x0, line.y0, line.x1, line.y1, colour)) {
+      drawLongOrClippedLine(pixels, width, height, line.x0, line.y0, line.x1, line.y1, colour);
+    }
+  }
+}
+
+namespace {
+
+void drawLongOrClippedLine(std::uint32_t* pixels, int width, int height, int x0, int y0, int x1,
+                           int y1, std::uint32_t colour) {
   const std::int64_t dx = static_cast<std::int64_t>(x1) - x0;
   const std::int64_t dy = static_cast<std::int64_t>(y1) - y0;
   const int sx = dx >= 0 ? 1 : -1;
@@ -169,18 +230,6 @@ void drawLineInto(std::uint32_t* pixels, int width, int height, int x0, int y0, 
                              xMajor, majorStep, minorStep, width, height);
   std::uint32_t* pixel = pixels + walk.start;
   store(pixel, colour);
-  if (bothEndsOnScreen && steps < kShortLine) {
-    // A short whole line takes its minor moves from the table: no branch the
-    // predictor must guess, and the pixels depend on each other through one
-    // addition.
-    const std::uint32_t moves = kMinorMoves.bits[tie][steps][minorSpan];
-    for (std::int64_t i = 0; i < steps; ++i) {
-      const std::ptrdiff_t move = -static_cast<std::ptrdiff_t>(moves >> i & 1u);
-      pixel += walk.majorStride + (walk.minorStride & move);
-      store(pixel, colour);
-    }
-    return;
-  }
   for (std::int64_t i = first; i < last; ++i) {
     if (error > 0 || (error == 0 && tie == 1)) {
       pixel += walk.minorStride;
@@ -191,5 +240,7 @@ void drawLineInto(std::uint32_t* pixels, int width, int height, int x0, int y0, 
     store(pixel, colour);
   }
 }
+
+}  // namespace
 
 }  // namespace vornisk

@@ -29,10 +29,7 @@ bool LineBatch::drawChunk() {
       // once, so that its cache lines arrive together rather than line by line.
       Line chunk[kChunk];
       std::copy(lines_ + first, lines_ + end, chunk);
-      for (std::uint32_t i = 0; i < end - first; ++i) {
-        const Line& line = chunk[i];
-        drawLineInto(pixels_, width_, height_, line.x0, line.y0, line.x1, line.y1, colour_);
-      }
+      drawLinesInto(pixels_, width_, height_, chunk, end - first, colour_);
       return true;
     }
   }

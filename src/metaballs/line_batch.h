@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "effects/line.h"
 #include "metaballs/helper_gate.h"
 #include "metaballs/wire_net.h"
 
@@ -41,9 +42,7 @@ class LineBatch {
   // The lines the helper may take, in 16 bits (half the bytes to pass from
   // core to core), and the rare ones beyond that range (spikes thrown far
   // off screen), which the drawing thread keeps for itself.
-  struct Line {
-    std::int16_t x0, y0, x1, y1;
-  };
+  using Line = ShortLineEnds;
   struct WideLine {
     std::int32_t x0, y0, x1, y1;
   };
