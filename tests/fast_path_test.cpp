@@ -16,6 +16,7 @@
 #include "metaballs/blob_field.h"
 #include "metaballs/field_pipeline.h"
 #include "metaballs/line_batch.h"
+#include "metaballs/sharing_trial.h"
 #include "shell/random.h"
 #include "shell/show_state.h"
 #include "support/test_support.h"
@@ -237,6 +238,32 @@ TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
   }
   stop = true;
   helper.join();
+}
+
+// The trial keeps whichever way gave the shorter frames, ignores each turn's
+// first frame (which presents the frame before, drawn the other way), and
+// tries again every cycle.
+TEST(SharingTrial, KeepsTheFasterWayForTheRestOfEachCycle) {
+  using std::chrono::microseconds;
+  for (const bool helpPays : {true, false}) {
+    SCOPED_TRACE(helpPays);
+    SharingTrial trial;
+    for (int cycle = 0; cycle < 3; ++cycle) {
+      for (int frame = 0; frame < SharingTrial::kCycleFrames; ++frame) {
+        const bool helped = trial.sharing();
+        if (frame < SharingTrial::kTrialFrames) {
+          ASSERT_EQ(helped, frame / SharingTrial::kTurnFrames % 2 == 0) << frame;
+        } else {
+          ASSERT_EQ(helped, helpPays) << frame;
+        }
+        const bool fast = helped == helpPays;
+        // Each turn's first frame carries the other way's cost, here a huge one.
+        const bool turnStart = frame % SharingTrial::kTurnFrames == 0;
+        trial.frameFinished(turnStart && fast ? microseconds(100000)
+                                              : microseconds(fast ? 40 + frame % 7 : 50));
+      }
+    }
+  }
 }
 
 }  // namespace

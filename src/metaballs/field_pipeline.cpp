@@ -87,7 +87,10 @@ void FieldPipeline::work() {
     // job) when neither comes for a while.
     const Clock::time_point sleepAt =
         Clock::now() + (framesFast ? kSpinBeforeSleep : std::chrono::microseconds{0});
-    for (unsigned looks = 1; posted_.load(std::memory_order_acquire) == done && !lines_->isOpen();
+    auto linesWaiting = [this] {
+      return shareLines_.load(std::memory_order_relaxed) && lines_->isOpen();
+    };
+    for (unsigned looks = 1; posted_.load(std::memory_order_acquire) == done && !linesWaiting();
          ++looks) {
       if (looks % 64 == 0 && Clock::now() >= sleepAt) {
         posted_.wait(done, std::memory_order_acquire);
@@ -96,7 +99,7 @@ void FieldPipeline::work() {
     }
     // The drawing thread waits for its lines at the end of its frame; the next
     // field is not needed before the next frame.
-    if (lines_->isOpen()) {
+    if (linesWaiting()) {
       lines_->help();
       continue;
     }
@@ -156,6 +159,12 @@ FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsol
 
 void FieldPipeline::finishFrame() {
   if (!worker_.joinable()) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (lastFinish_ != std::chrono::steady_clock::time_point{}) {
+    trial_.frameFinished(now - lastFinish_);
+    shareLines_.store(trial_.sharing(), std::memory_order_relaxed);
+  }
+  lastFinish_ = now;
   Key ahead = current_;
   ahead.frameCounter = static_cast<int>(static_cast<unsigned>(current_.frameCounter) + 2u);
   Slot& slot = slots_[static_cast<unsigned>(ahead.frameCounter) & 1u];

@@ -10,11 +10,13 @@
 #include "geometry/matrix.h"
 #include "metaballs/blob_field.h"
 #include "metaballs/line_batch.h"
+#include "metaballs/sharing_trial.h"
 #include "metaballs/wire_net.h"
 
 #if !defined(__EMSCRIPTEN__) || defined(__EMSCRIPTEN_PTHREADS__)
 #define VORNISK_FIELD_THREAD 1
 #include <atomic>
+#include <chrono>
 #include <thread>
 #else
 #define VORNISK_FIELD_THREAD 0
@@ -49,7 +51,7 @@ class FieldPipeline {
   // The frame last asked for is drawn: its slot starts on the frame two ahead.
   void finishFrame();
   // The batch its wire net's lines go through; the worker helps draw them
-  // whenever it has nothing to prepare.
+  // whenever it has nothing to prepare, where that is found to pay.
   LineBatch& lines() { return *lines_; }
 
  private:
@@ -91,6 +93,11 @@ class FieldPipeline {
   // no system call, so a handover between busy threads stays cheap.
   std::atomic<std::uint32_t> posted_{0};
   std::atomic<std::uint32_t> finished_{0};
+  // Whether the worker helps with lines (see SharingTrial), and the end of
+  // the last finished frame.
+  SharingTrial trial_;
+  std::atomic<bool> shareLines_{true};
+  std::chrono::steady_clock::time_point lastFinish_{};
   std::thread worker_;  // none when the platform would not start one
 #endif
 };
