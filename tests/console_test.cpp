@@ -85,6 +85,20 @@ TEST(Present, ACopyIsClippedToTheConsole) {
   console.update();
   EXPECT_EQ(shown,
             (std::vector<std::uint32_t>{0, 0, 0, 0, 101, 102, 103, 104, 107, 108, 109, 110}));
+
+  // Whole rows as wide as the console, shifted down and then up past its edges.
+  ptc::Surface rows(4, 5, format);
+  words = static_cast<std::uint32_t*>(rows.lock());
+  for (std::uint32_t i = 0; i < 20; ++i)
+    words[i] = 200 + i;
+  rows.copy(console, ptc::Area(0, 0, 4, 5), ptc::Area(0, 1, 4, 6));
+  console.update();
+  EXPECT_EQ(shown,
+            (std::vector<std::uint32_t>{0, 0, 0, 0, 200, 201, 202, 203, 204, 205, 206, 207}));
+  rows.copy(console, ptc::Area(0, 1, 4, 5), ptc::Area(0, -2, 4, 2));
+  console.update();
+  EXPECT_EQ(shown, (std::vector<std::uint32_t>{212, 213, 214, 215, 216, 217, 218, 219, 204, 205,
+                                               206, 207}));
 }
 
 // Full screen, then windowed; a termination signal counts as a key press.

@@ -75,7 +75,21 @@ void Console::receive(const std::uint32_t* pixels, const Area& source, int sourc
   const int firstColumn = std::max(0, -destination.left());
   const int lastColumn = std::min(width, frameWidth_ - destination.left());
   if (lastColumn <= firstColumn) return;
-  for (int row = std::max(0, -destination.top()); row < height; ++row) {
+  const int firstRow = std::max(0, -destination.top());
+  const int lastRow = std::min(height, frameHeight_ - destination.top());
+  // Whole rows of the same width on both sides lie back to back: one copy.
+  if (destination.left() == 0 && source.left() == 0 && lastColumn == frameWidth_ &&
+      sourceWidth == frameWidth_) {
+    if (lastRow > firstRow) {
+      const std::size_t firstFrom = static_cast<std::size_t>(source.top() + firstRow);
+      const std::size_t firstTo = static_cast<std::size_t>(destination.top() + firstRow);
+      std::copy_n(pixels + firstFrom * sourceWidth,
+                  static_cast<std::size_t>(lastRow - firstRow) * frameWidth_,
+                  frame_.data() + firstTo * frameWidth_);
+    }
+    return;
+  }
+  for (int row = firstRow; row < height; ++row) {
     const int toRow = destination.top() + row;
     if (toRow >= frameHeight_) break;
     const std::uint32_t* from = pixels +
