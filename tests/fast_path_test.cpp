@@ -240,9 +240,9 @@ TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
   helper.join();
 }
 
-// The trial keeps whichever way gave the shorter frames, ignores each turn's
-// first frame (which presents the frame before, drawn the other way), and
-// tries again every cycle.
+// The trial keeps whichever way gave the shorter frames, whatever each turn's
+// first frame (which presents the frame before, drawn the other way) costs,
+// and tries again every cycle.
 TEST(SharingTrial, KeepsTheFasterWayForTheRestOfEachCycle) {
   using std::chrono::microseconds;
   for (const bool helpPays : {true, false}) {

@@ -141,6 +141,14 @@ void store(std::uint32_t* pixel, std::uint32_t colour) {
 [[gnu::noinline]] void drawLongOrClippedLine(std::uint32_t* pixels, int width, int height, int x0,
                                              int y0, int x1, int y1, std::uint32_t colour);
 
+// Any line: the short walk where it applies, inlined into every caller here.
+[[gnu::always_inline]] inline void drawAnyLine(std::uint32_t* pixels, int width, int height, int x0,
+                                               int y0, int x1, int y1, std::uint32_t colour) {
+  if (!drawShortLine(pixels, width, height, x0, y0, x1, y1, colour)) {
+    drawLongOrClippedLine(pixels, width, height, x0, y0, x1, y1, colour);
+  }
+}
+
 }  // namespace
 
 void DemoConsole::drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour) {
@@ -149,17 +157,14 @@ void DemoConsole::drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour)
 
 void drawLineInto(std::uint32_t* pixels, int width, int height, int x0, int y0, int x1, int y1,
                   std::uint32_t colour) {
-  if (drawShortLine(pixels, width, height, x0, y0, x1, y1, colour)) return;
-  drawLongOrClippedLine(pixels, width, height, x0, y0, x1, y1, colour);
+  drawAnyLine(pixels, width, height, x0, y0, x1, y1, colour);
 }
 
 void drawLinesInto(std::uint32_t* pixels, int width, int height, const ShortLineEnds* lines,
                    std::size_t count, std::uint32_t colour) {
   for (std::size_t i = 0; i < count; ++i) {
     const ShortLineEnds& line = lines[i];
-    if (!drawShortLine(pixels, width, height, line.x0, line.y0, line.x1, line.y1, colour)) {
-      drawLongOrClippedLine(pixels, width, height, line.x0, line.y0, line.x1, line.y1, colour);
-    }
+    drawAnyLine(pixels, width, height, line.x0, line.y0, line.x1, line.y1, colour);
   }
 }
 

@@ -10,7 +10,6 @@
 #include "geometry/matrix.h"
 #include "metaballs/blob_field.h"
 #include "metaballs/line_batch.h"
-#include "metaballs/sharing_trial.h"
 #include "metaballs/wire_net.h"
 
 #if !defined(__EMSCRIPTEN__) || defined(__EMSCRIPTEN_PTHREADS__)
@@ -18,6 +17,8 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+
+#include "metaballs/sharing_trial.h"
 #else
 #define VORNISK_FIELD_THREAD 0
 #endif
@@ -40,8 +41,6 @@ class FieldPipeline {
   struct Key {
     int frameCounter = 0;
     Matrix camera;  // wireCamera of the console
-    int width = 0;  // the console's buffer
-    int height = 0;
     bool operator==(const Key& other) const;
   };
 
@@ -66,7 +65,6 @@ class FieldPipeline {
   const Matrix& cameraFor(const DemoConsole& console);
 
   Slot slots_[2];
-  Key current_;  // what frame() last handed out
   std::unique_ptr<LineBatch> lines_ = std::make_unique<LineBatch>();
   Matrix camera_;  // wireCamera of a console of the size below
   int cameraWidth_ = 0;
@@ -80,6 +78,7 @@ class FieldPipeline {
   void waitFor(std::uint32_t ticket);
   bool pending(const Slot& slot) const;
   void post(Slot& slot, const Key& key);
+  Key current_;  // what frame() last handed out
   // Jobs in order of posting, the k-th in jobs_[k % 2]: written before `posted_`
   // counts it, and at most two wait at a time.
   struct Job {

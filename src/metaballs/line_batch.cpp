@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "effects/line.h"
-
 namespace vornisk {
 
 void LineBatch::open(std::uint32_t* pixels, int width, int height, std::uint32_t colour) {
