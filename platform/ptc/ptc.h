@@ -70,6 +70,8 @@ class Backend {
 // the page's canvas in a web browser (web_backend.cpp).
 std::unique_ptr<Backend> makeWindowBackend();
 
+class Surface;
+
 class Console {
  public:
   Console();
@@ -86,6 +88,14 @@ class Console {
   void open(const char* title, int width, int height, const Format& format, int pages = 0);
   // Shows what was last copied to the console.
   void update();
+  // What copying the whole of `surface` to the console does, without the copy,
+  // when the surface is the console's size: the console takes the surface's
+  // pixels as its frame and gives the surface its previous frame in exchange.
+  // Returns false, changing nothing, when the sizes differ.
+  bool exchange(Surface& surface);
+  // Copies the console's frame to the top-left corner of `surface`, as much
+  // of it as fits.
+  void copyFrame(Surface& surface) const;
   // True while a key press is waiting.
   bool key();
   // Closes the output; harmless when not open or already closed.
@@ -118,6 +128,7 @@ class Surface {
   void copy(Console& console, const Area& source, const Area& destination);
 
  private:
+  friend class Console;
   std::vector<std::uint32_t> pixels_;
   int width_;
   int height_;

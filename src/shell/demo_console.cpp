@@ -39,10 +39,22 @@ void DemoConsole::create(const char* title, int width_, int height_) {
   height = backSurface->height();
   pitch = backSurface->pitch();
   frameCounter = 0;
+  pictureWithConsole_ = false;
 }
 
 void DemoConsole::lock() {
+  lockForRepaint();
+  restorePicture();
+}
+
+void DemoConsole::lockForRepaint() {
   pixels = static_cast<std::uint32_t*>(backSurface->lock());
+}
+
+void DemoConsole::restorePicture() {
+  if (!pictureWithConsole_) return;
+  copyFrame(*backSurface);
+  pictureWithConsole_ = false;
 }
 
 // The y-flip is done in 64 bits so that any int y is safe to test.
@@ -65,7 +77,9 @@ void DemoConsole::putPixel(int x, int y, std::uint32_t colour) {
 void DemoConsole::present() {
   backSurface->unlock();
   pixels = nullptr;
-  backSurface->copy(*this, *screenArea, *screenArea);
+  // The whole back buffer goes to the console: traded rather than copied.
+  pictureWithConsole_ = exchange(*backSurface);
+  if (!pictureWithConsole_) backSurface->copy(*this, *screenArea, *screenArea);
   update();
   frameCounter += 1;
 }
