@@ -47,6 +47,17 @@ TEST(FastPath, DivisibilityFactorDecidesEveryDrawLikeTheRemainder) {
   EXPECT_EQ(wrong, 0);
 }
 
+// Every 15-bit draw against every limit a reset roll can have.
+TEST(FastPath, RemainderBoundDecidesEveryDrawLikeTheRemainder) {
+  long wrong = 0;
+  for (std::uint32_t limit = 0; limit < 1000; ++limit) {
+    const std::uint32_t bound = drawRemainderBound(limit);
+    for (std::uint32_t draw = 0; draw < 32768; ++draw)
+      wrong += drawRemainderBelow(draw, bound) != (draw % 1000 < limit);
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
 // The straightforward field: every point tested against every ball, and every
 // edge against its far end.
 void modelBall(BlobField& f, double x, double y, double z, double radius, double strength) {

@@ -50,6 +50,7 @@ struct Marks {
   std::uint32_t jitterFactor = 0;  // drawDivisibilityFactor of the jitter modulus
   std::uint32_t spikeFactor = 0;   // and of the spike modulus
   std::uint32_t resetBelow = 0;    // a reset roll r = draw % 1000 clears the jitter when r < this
+  std::uint32_t resetBound = 0;    // drawRemainderBound(resetBelow), when below 1000
   // A multiple of the jitter modulus: its candidates are the jitter's already.
   bool spikeAmongJitter = false;
   // How a reset roll is decided: every one clears; or only candidates clear

@@ -145,6 +145,7 @@ Marks::Marks(std::uint32_t jitterModulus, std::uint32_t spikeModulus, std::uint3
     : jitterFactor(drawDivisibilityFactor(jitterModulus)),
       spikeFactor(drawDivisibilityFactor(spikeModulus)),
       resetBelow(below),
+      resetBound(below < 1000 ? drawRemainderBound(below) : 0),
       spikeAmongJitter(spikeModulus % jitterModulus == 0) {
   // At most the draws with r = 0 clear, and those are multiples of 1000.
   const bool onlyThousands =
@@ -160,7 +161,7 @@ template <bool kSpikes, bool kResets>
   constexpr Steps kToNextBlock = stepsOf(kBlock - kRun + 1);
   const std::uint32_t jf = marks.jitterFactor;
   const std::uint32_t sf = marks.spikeFactor;
-  const std::uint32_t t = marks.resetBelow;
+  const std::uint32_t t = marks.resetBound;
   LaneWords lanes;
   std::memcpy(&lanes, laneStates, sizeof lanes);
   LaneWords candidateBits = {};
@@ -178,8 +179,8 @@ template <bool kSpikes, bool kResets>
     }
     candidateBits |= (divisible >> 31) << i;
     if constexpr (kResets) {
-      // d % 1000 as d − ⌊d·67109 / 2^26⌋·1000, exact for every d below 2^15.
-      const LaneWords r = d - ((d * 67109u) >> 26) * 1000u;
+      // d % 1000 < resetBelow as drawRemainderBelow decides it.
+      const LaneWords r = d * kThousandthFactor;
       resetBits |= (((~r & t) | (~(r ^ t) & (r - t))) >> 31) << i;
     }
     const LaneDraws narrow = __builtin_convertvector(d, LaneDraws);

@@ -42,6 +42,19 @@ constexpr bool drawDivisibleBy(std::uint32_t draw, std::uint32_t factor) {
   return draw * factor < factor;
 }
 
+// Whether a draw's remainder by 1000 is below `limit` (0..999), without
+// dividing: with c = ⌈2^32 / 1000⌉, the low 32 bits of d·c are (d mod 1000)
+// thousandths of 2^32 plus less than one, for every d < 2^15 (Lemire, Kaser
+// and Kurz again), so d mod 1000 < limit exactly when they are below
+// drawRemainderBound(limit) = ⌈limit · 2^32 / 1000⌉.
+inline constexpr std::uint32_t kThousandthFactor = 4294968u;  // ⌈2^32 / 1000⌉
+constexpr std::uint32_t drawRemainderBound(std::uint32_t limit) {
+  return static_cast<std::uint32_t>(((std::uint64_t{limit} << 32) + 999u) / 1000u);
+}
+constexpr bool drawRemainderBelow(std::uint32_t draw, std::uint32_t bound) {
+  return draw * kThousandthFactor < bound;
+}
+
 // Replaces the draws with a script (tests only); nullptr restores the generator.
 void setRandomScript(random_detail::Script script, void* context);
 
