@@ -6,18 +6,12 @@
 // copper bars such a bit can move a pixel. The extended-precision sinl and cosl
 // have one implementation everywhere, built only from IEEE-exact x87
 // operations, and rounded to double they are correctly rounded but for rare
-// ties. They cost a few hundred nanoseconds per frame in all.
+// ties. These functions return exactly sinl and cosl rounded to double.
 #pragma once
-
-#include <cmath>
 
 namespace vornisk {
 
-inline double portableSin(double x) {
-  return static_cast<double>(sinl(static_cast<long double>(x)));
-}
-inline double portableCos(double x) {
-  return static_cast<double>(cosl(static_cast<long double>(x)));
-}
+double portableSin(double x);
+double portableCos(double x);
 
 }  // namespace vornisk
