@@ -310,6 +310,8 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
       next += kDrawsPerQuietCell - 1;  // none of the cell's rolls can hit
     }
     if (faces != nullptr) {
+      // Without jitter an end that a float holds exactly stays as it is.
+      const bool plainEnds = !jittered && net.endsExactInFloat;
       if ((faces->faces & 1) != 0) {
         if (collapse || stretch) {
           const int x = static_cast<int>(cell % kCells);
@@ -322,6 +324,9 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
           if (stretch) q = {3.0 * p.x, 3.0 * p.y, 3.0 * p.z};
           addXY(lines, pixelsOf(projectContourPoint(net.camera, p)),
                 pixelsOf(projectContourPoint(net.camera, q)));
+        } else if (plainEnds) {
+          const PixelPoint from = faces->ends[0][0], to = faces->ends[0][1];
+          lines.add(from.x, from.y, to.x, to.y);
         } else {
           addXY(lines, faces->ends[0][0], faces->ends[0][1]);
         }
@@ -332,8 +337,12 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
       }
       if ((faces->faces & 4) != 0) {
         const PixelPoint from = faces->ends[2][0], to = faces->ends[2][1];
-        lines.add(jitteredPixelCoordinate(from.x, jitter[4]),
-                  jitteredPixelCoordinate(from.y, jitter[5]), to.x, to.y);
+        if (plainEnds) {
+          lines.add(from.x, from.y, to.x, to.y);
+        } else {
+          lines.add(jitteredPixelCoordinate(from.x, jitter[4]),
+                    jitteredPixelCoordinate(from.y, jitter[5]), to.x, to.y);
+        }
       }
     }
     if (draws.resets(next++)) {

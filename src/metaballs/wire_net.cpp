@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 
 #include "metaballs/pixel_coordinate.h"
 #include "shell/demo_console.h"
@@ -142,11 +144,16 @@ void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net,
     }
   }
   projectPoints(camera, scratch, edgeCount);
+  constexpr std::int64_t kFloatExact = std::int64_t{1} << 24;
+  bool exact = true;
   for (std::size_t i = 0; i < edgeCount; ++i) {
     const int slot = scratch.edgeSlot[i];
-    scratch.edgePixels[slot] = {toPixelCoordinate(scratch.pointX[i]),
-                                toPixelCoordinate(scratch.pointY[i])};
+    const PixelPoint end = {toPixelCoordinate(scratch.pointX[i]),
+                            toPixelCoordinate(scratch.pointY[i])};
+    scratch.edgePixels[slot] = end;
+    exact &= std::max(std::abs(std::int64_t{end.x}), std::abs(std::int64_t{end.y})) <= kFloatExact;
   }
+  net.endsExactInFloat = exact;
 
   // Which faces have a segment, a row of cells (x, y) at a time with one bit
   // per z: a face has one when exactly two or all four of its edges are
