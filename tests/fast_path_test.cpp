@@ -98,8 +98,8 @@ class FastPathOnRandomStates : public ::testing::Test {
  protected:
   void TearDown() override { resetShowState(); }
   // One to six balls through both: the show's radii and strengths round the
-  // middle, or anything round and past the lattice's edges, radii on and off
-  // whole and half cells, strengths of both signs.
+  // middle, or anything round and past the lattice's edges, radii of both
+  // signs on and off whole and half cells, strengths of both signs.
   void randomField(BlobField& fast, BlobField& model) {
     fast.reset();
     model.reset();
@@ -107,10 +107,11 @@ class FastPathOnRandomStates : public ::testing::Test {
     for (int n = 1 + roll(6); n > 0; --n) {
       const bool showLike = roll(2) == 0;
       auto& centre = showLike ? middle : anywhere;
-      const double b[5] = {
-          centre(random_), centre(random_), centre(random_),
-          showLike ? 3.0 + roll(3) : std::round(radius(random_) * (1 + roll(3))) / 2,
-          showLike ? 1.0 + roll(4) : -1.5};
+      const double anyRadius = roll(2) == 0 ? std::round(radius(random_) * (1 + roll(3))) / 2
+                                            : radius(random_) * (1 + roll(3));
+      const double b[5] = {centre(random_), centre(random_), centre(random_),
+                           showLike ? 3.0 + roll(3) : (roll(4) == 0 ? -anyRadius : anyRadius),
+                           showLike ? 1.0 + roll(4) : -1.5};
       fast.addBall(b[0], b[1], b[2], b[3], b[4]);
       modelBall(model, b[0], b[1], b[2], b[3], b[4]);
     }

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace vornisk {
 
@@ -51,8 +53,23 @@ void BlobField::resetAfterCrossings() {
   }
 }
 
-// IEEE arithmetic only (no contraction), so every clone adds the same bits;
-// the wider ones divide four or eight points at a time.
+namespace {
+
+// Half a lattice row along z: eight points, as one vector of whatever width
+// the clone below is built for.
+typedef double Lanes __attribute__((vector_size(8 * sizeof(double))));
+typedef std::int64_t LaneMask __attribute__((vector_size(8 * sizeof(std::int64_t))));
+constexpr Lanes kHalfRowK[2] = {{0, 1, 2, 3, 4, 5, 6, 7}, {8, 9, 10, 11, 12, 13, 14, 15}};
+
+double falloff(double q, double strength, double r2, double r4, double r6) {
+  const double q2 = q * q;
+  const double q3 = q2 * q;
+  return strength * (1.0 - kSquareTerm * q / r2 + kFourthTerm * q2 / r4 - kSixthTerm * q3 / r6);
+}
+
+}  // namespace
+
+// IEEE arithmetic only (no contraction), so every clone adds the same bits.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #endif
@@ -60,42 +77,45 @@ void BlobField::addBall(double x, double y, double z, double radius, double stre
   const double r2 = radius * radius;
   const double r4 = r2 * r2;
   const double r6 = r4 * r2;
-  auto falloff = [&](double q) {
-    const double q2 = q * q;
-    const double q3 = q2 * q;
-    return strength * (1.0 - kSquareTerm * q / r2 + kFourthTerm * q2 / r4 - kSixthTerm * q3 / r6);
-  };
   const bool finite = std::isfinite(x) && std::isfinite(y) && std::isfinite(z) && std::isfinite(r2);
+  // Which halves of a row can hold a point inside: those within the radius of
+  // z, with a whole cell to spare for rounding.
+  const double reach = std::fabs(radius);
+  const bool halves[2] = {z - reach < 8.0 && z + reach > -1.0, z - reach < 16.0 && z + reach > 7.0};
   for (int i = 0; i < kSize; ++i) {
     const double ex = x - i;
     for (int j = 0; j < kSize; ++j) {
       const double ey = y - j;
       const double across = ex * ex + ey * ey;
-      auto distance = [&](int k) {
-        const double ez = z - k;
-        return across + ez * ez;
-      };
       if (!finite) {
         for (int k = 0; k < kSize; ++k) {
+          const double ez = z - k;
           // Strict: a point at exactly the radius gets nothing, and radius 0 never divides.
-          if (const double q = distance(k); q < r2) value[i][j][k] += falloff(q);
+          if (const double q = across + ez * ez; q < r2)
+            value[i][j][k] += falloff(q, strength, r2, r4, r6);
         }
         continue;
       }
-      // Every rounding step of `distance` is monotonic, so it never shrinks as
-      // |z − k| grows: the points strictly inside form one run of k around the
-      // k nearest z, and only that run is visited.
+      // Distances only grow away from z, so a row whose nearest point is not
+      // inside has none inside. Otherwise every point of a half row is worked
+      // out and only those strictly inside take their share.
       if (!(across < r2)) continue;
-      const int nearest = static_cast<int>(std::lround(std::clamp(z, 0.0, double{kSize - 1})));
-      if (!(distance(nearest) < r2)) continue;
-      int first = nearest;
-      while (first > 0 && distance(first - 1) < r2)
-        --first;
-      int last = nearest;
-      while (last < kSize - 1 && distance(last + 1) < r2)
-        ++last;
-      for (int k = first; k <= last; ++k)
-        value[i][j][k] += falloff(distance(k));
+      for (int half = 0; half < 2; ++half) {
+        if (!halves[half]) continue;
+        double* row = &value[i][j][8 * half];
+        Lanes sums;
+        std::memcpy(&sums, row, sizeof sums);
+        const Lanes ez = z - kHalfRowK[half];
+        const Lanes q = across + ez * ez;
+        const LaneMask inside = q < r2;
+        // falloff(), lane by lane, in the same order of operations.
+        const Lanes q2 = q * q;
+        const Lanes q3 = q2 * q;
+        const Lanes share =
+            strength * (1.0 - kSquareTerm * q / r2 + kFourthTerm * q2 / r4 - kSixthTerm * q3 / r6);
+        sums = inside ? sums + share : sums;
+        std::memcpy(row, &sums, sizeof sums);
+      }
     }
   }
 }
