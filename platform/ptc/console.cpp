@@ -57,19 +57,10 @@ void Console::update() {
   if (open_) backend_->present(frame_.data(), frameWidth_, frameHeight_);
 }
 
-bool Console::exchange(Surface& surface) {
+bool Console::show(const Surface& surface) {
   if (surface.width_ != frameWidth_ || surface.height_ != frameHeight_) return false;
-  frame_.swap(surface.pixels_);
+  if (open_) backend_->present(surface.pixels_.data(), frameWidth_, frameHeight_);
   return true;
-}
-
-void Console::copyFrame(Surface& surface) const {
-  const int width = std::min(frameWidth_, surface.width_);
-  const int height = std::min(frameHeight_, surface.height_);
-  for (int row = 0; row < height; ++row) {
-    std::copy_n(frame_.data() + static_cast<std::size_t>(row) * frameWidth_, width,
-                surface.pixels_.data() + static_cast<std::size_t>(row) * surface.width_);
-  }
 }
 
 bool Console::key() {

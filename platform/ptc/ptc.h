@@ -88,14 +88,11 @@ class Console {
   void open(const char* title, int width, int height, const Format& format, int pages = 0);
   // Shows what was last copied to the console.
   void update();
-  // What copying the whole of `surface` to the console does, without the copy,
-  // when the surface is the console's size: the console takes the surface's
-  // pixels as its frame and gives the surface its previous frame in exchange.
-  // Returns false, changing nothing, when the sizes differ.
-  bool exchange(Surface& surface);
-  // Copies the console's frame to the top-left corner of `surface`, as much
-  // of it as fits.
-  void copyFrame(Surface& surface) const;
+  // Shows a surface of the console's size as copying the whole of it to the
+  // console and update() would, without the copy: its pixels go straight to
+  // the output. The console's own frame is left as it was. False, showing
+  // nothing, when the sizes differ.
+  bool show(const Surface& surface);
   // True while a key press is waiting.
   bool key();
   // Closes the output; harmless when not open or already closed.

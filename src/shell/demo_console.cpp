@@ -39,22 +39,10 @@ void DemoConsole::create(const char* title, int width_, int height_) {
   height = backSurface->height();
   pitch = backSurface->pitch();
   frameCounter = 0;
-  pictureWithConsole_ = false;
 }
 
 void DemoConsole::lock() {
-  lockForRepaint();
-  restorePicture();
-}
-
-void DemoConsole::lockForRepaint() {
   pixels = static_cast<std::uint32_t*>(backSurface->lock());
-}
-
-void DemoConsole::restorePicture() {
-  if (!pictureWithConsole_) return;
-  copyFrame(*backSurface);
-  pictureWithConsole_ = false;
 }
 
 // The y-flip is done in 64 bits so that any int y is safe to test.
@@ -77,10 +65,12 @@ void DemoConsole::putPixel(int x, int y, std::uint32_t colour) {
 void DemoConsole::present() {
   backSurface->unlock();
   pixels = nullptr;
-  // The whole back buffer goes to the console: traded rather than copied.
-  pictureWithConsole_ = exchange(*backSurface);
-  if (!pictureWithConsole_) backSurface->copy(*this, *screenArea, *screenArea);
-  update();
+  // The back buffer goes to the output as it stands, without a copy into the
+  // console; it keeps its picture for the next frame either way.
+  if (!show(*backSurface)) {
+    backSurface->copy(*this, *screenArea, *screenArea);
+    update();
+  }
   frameCounter += 1;
 }
 

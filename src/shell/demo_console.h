@@ -28,21 +28,15 @@ class DemoConsole : public ptc::Console {
   // Sets "fullscreen output" or "windowed output", then create().
   void open(const char* title, int width, int height, bool fullscreen);
   void create(const char* title, int width, int height);
-  // Makes `pixels` valid until the next present(), holding the last frame's picture.
+  // Makes `pixels` valid until the next present().
   void lock();
-  // The same for a frame that repaints every pixel before it reads any: the
-  // buffer's contents are left undefined, which spares bringing the last
-  // picture back from the console. restorePicture() brings it back after all,
-  // if called before anything is drawn.
-  void lockForRepaint();
-  void restorePicture();
   // Pixel stores with y upward (y = 0 is the bottom row); pixels outside the
   // buffer are dropped. putPixelRGB forms ((r·256 + g)·256 + b) with 32-bit
   // wrap-around and no clamping, so a green above 255 carries into the red byte.
   void putPixelRGB(int x, int y, int r, int g, int b);
   void putPixel(int x, int y, std::uint32_t colour);
-  // Unlock, copy to the console, update, count the frame. The copy is an
-  // exchange of buffers with the console; lock() brings the picture back.
+  // Unlock, show the back buffer (as a copy to the console and an update
+  // would), count the frame.
   void present();
   bool keyPressed();
   void close();
@@ -74,10 +68,6 @@ class DemoConsole : public ptc::Console {
   int frameCounter = 0;
   std::unique_ptr<ptc::Surface> titleSurface;
   std::unique_ptr<ptc::Area> screenArea;
-
- private:
-  // The last picture is the console's frame, the back buffer holds an older one.
-  bool pictureWithConsole_ = false;
 };
 
 }  // namespace vornisk

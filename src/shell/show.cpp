@@ -42,11 +42,7 @@ void loadTitle(DemoConsole& console, const std::string& path) {
 // checkerboard, then the copper bars (which test the clock themselves).
 void drawGlitchPhase(DemoConsole& console) {
   const std::uint32_t r = nextRandom() % 10;
-  const bool title = static_cast<double>(Intensity) * 4 > r;
-  // Only the straight copy repaints every pixel; otherwise the frame is drawn
-  // over the last one's picture.
-  if (!title || jitterFrames != 0) console.restorePicture();
-  if (title) {
+  if (static_cast<double>(Intensity) * 4 > r) {
     if (jitterFrames == 0) {
       console.copyTitle();
     } else {
@@ -70,8 +66,7 @@ std::string dataPath(const std::string& directory, const char* name) {
 }  // namespace
 
 void drawShowFrame(DemoConsole& console, FieldPipeline& fields, FrameLoopState& state) {
-  // Each phase repaints the whole frame or first brings the last picture back.
-  console.lockForRepaint();
+  console.lock();
   if (!state.secondTitleLoaded && elapsedMs() > 153500) {
     state.secondTitleLoaded = true;
     loadTitle(console, state.secondTitlePath);
