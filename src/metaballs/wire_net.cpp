@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "metaballs/pixel_coordinate.h"
 #include "shell/demo_console.h"
@@ -29,12 +30,12 @@ constexpr int pointIndex(int x, int y, int z) {
   return (z * kSize + y) * kSize + x;
 }
 
-// The point a crossing places on its edge, formed as a face forms it.
+// The point a crossing places on its edge. A face forms it as corner +
+// direction · fraction on every axis, which off the edge's own axis adds
+// 0 · fraction = +0 (the fraction lies in (0, 1]) to a whole number: the
+// coordinate itself.
 ContourPoint edgePoint(int axis, int x, int y, int z, double fraction) {
-  const double dx = axis == 0 ? 1.0 : 0.0;
-  const double dy = axis == 1 ? 1.0 : 0.0;
-  const double dz = axis == 2 ? 1.0 : 0.0;
-  return {x + dx * fraction, y + dy * fraction, z + dz * fraction};
+  return {axis == 0 ? x + fraction : x, axis == 1 ? y + fraction : y, axis == 2 ? z + fraction : z};
 }
 
 // A face's four edges (bit 8, 4, 2, 1 of its case, as faceSegment names them)
@@ -74,6 +75,13 @@ constexpr EndSlots endSlots() {
 constexpr EndSlots kEndSlots = endSlots();
 
 constexpr int kLatticePoints = WireScratch::kLatticePoints;
+
+// A column of sixteen rows [x][0..15], as one vector of 16-bit lanes.
+typedef std::uint16_t RowLanes __attribute__((vector_size(kSize * sizeof(std::uint16_t))));
+struct Column {
+  RowLanes rows;
+  explicit Column(const std::uint16_t* first) { std::memcpy(&rows, first, sizeof rows); }
+};
 
 // The projection of projectContourPoint for many points at once, x and y
 // only (z is never drawn): the same products and sums in the same order, then
@@ -121,8 +129,9 @@ void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net,
   const double(*crossings[3])[kSize][kSize] = {field.crossX, field.crossY, field.crossZ};
 
   // The crossed edges again, per axis and row [x][y], one bit per z; the rows
-  // at index 15 stay empty, as no edge there is ever examined.
-  std::uint16_t crossedRows[3][kSize][kSize] = {};
+  // at index 15 stay empty, as no edge there is ever examined, and so does the
+  // extra one past them, which lets a column of rows be read from y + 1.
+  std::uint16_t crossedRows[3][kSize][kSize + 1] = {};
   std::size_t edgeCount = 0;
   for (int axis = 0; axis < 3; ++axis) {
     for (int x = 0; x < kCells; ++x) {
@@ -144,73 +153,73 @@ void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net,
     }
   }
   projectPoints(camera, scratch, edgeCount);
-  constexpr std::int64_t kFloatExact = std::int64_t{1} << 24;
+  // c lies within ±2^24 exactly when c + 2^24, taken modulo 2^32, is at most 2^25.
+  constexpr std::uint32_t kFloatExact = 1u << 24;
   bool exact = true;
   for (std::size_t i = 0; i < edgeCount; ++i) {
     const int slot = scratch.edgeSlot[i];
     const PixelPoint end = {toPixelCoordinate(scratch.pointX[i]),
                             toPixelCoordinate(scratch.pointY[i])};
     scratch.edgePixels[slot] = end;
-    exact &= std::max(std::abs(std::int64_t{end.x}), std::abs(std::int64_t{end.y})) <= kFloatExact;
+    exact &= static_cast<std::uint32_t>(end.x) + kFloatExact <= 2 * kFloatExact &&
+             static_cast<std::uint32_t>(end.y) + kFloatExact <= 2 * kFloatExact;
   }
   net.endsExactInFloat = exact;
 
   // Which faces have a segment, a row of cells (x, y) at a time with one bit
   // per z: a face has one when exactly two or all four of its edges are
-  // crossed, that is when some are and an even number are.
-  std::fill(std::begin(scratch.cellBits), std::end(scratch.cellBits), 0);
-  // Per row of cells and family, the crossed bits of the four edges (bit 8, 4,
-  // 2, 1 of a face's case), one bit per z.
-  std::uint16_t faceEdgeRows[kCells][kCells][3][4];
-  std::uint16_t faceRows[kCells][kCells][3];
+  // crossed, that is when some are and an even number are. Worked out for the
+  // sixteen rows of a column x at once; row 15 finds nothing crossed.
+  // Per family, the crossed bits of the four edges (bit 8, 4, 2, 1 of a
+  // face's case) and the faces with a segment, [x][y] with one bit per z.
+  std::uint16_t faceEdgeRows[3][4][kCells][kSize];
+  std::uint16_t faceRows[3][kCells][kSize];
+  // Cells with a segment on any face, [z][y] with one bit per x.
+  std::uint16_t cellRows[kCells][kCells] = {};
   for (int x = 0; x < kCells; ++x) {
+    const auto& c = crossedRows;
+    const RowLanes xBelow = Column(c[0][x]).rows, yBelow = Column(c[1][x]).rows,
+                   zHere = Column(c[2][x]).rows;
+    const RowLanes faceEdges[3][4] = {
+        {xBelow, yBelow, Column(c[1][x + 1]).rows, Column(&c[0][x][1]).rows},  // XY
+        {xBelow, zHere, Column(c[2][x + 1]).rows, xBelow >> 1},                // XZ
+        {yBelow, zHere, Column(&c[2][x][1]).rows, yBelow >> 1},                // YZ
+    };
+    RowLanes any = {};
+    for (int family = 0; family < 3; ++family) {
+      const RowLanes(&e)[4] = faceEdges[family];
+      const RowLanes segments =
+          (e[0] | e[1] | e[2] | e[3]) & ~(e[0] ^ e[1] ^ e[2] ^ e[3]) & ((1u << kCells) - 1);
+      std::memcpy(faceRows[family][x], &segments, sizeof segments);
+      for (int bit = 0; bit < 4; ++bit)
+        std::memcpy(faceEdgeRows[family][bit][x], &e[bit], sizeof e[bit]);
+      any |= segments;
+    }
     for (int y = 0; y < kCells; ++y) {
-      const auto& c = crossedRows;
-      const unsigned xBelow = c[0][x][y], yBelow = c[1][x][y], zHere = c[2][x][y];
-      const unsigned faceEdges[3][4] = {
-          {xBelow, yBelow, c[1][x + 1][y], c[0][x][y + 1]},  // XY
-          {xBelow, zHere, c[2][x + 1][y], xBelow >> 1},      // XZ
-          {yBelow, zHere, c[2][x][y + 1], yBelow >> 1},      // YZ
-      };
-      unsigned rows = 0;
-      for (int family = 0; family < 3; ++family) {
-        const unsigned(&e)[4] = faceEdges[family];
-        const unsigned segments =
-            (e[0] | e[1] | e[2] | e[3]) & ~(e[0] ^ e[1] ^ e[2] ^ e[3]) & ((1u << kCells) - 1);
-        faceRows[x][y][family] = static_cast<std::uint16_t>(segments);
-        for (int bit = 0; bit < 4; ++bit)
-          faceEdgeRows[x][y][family][bit] = static_cast<std::uint16_t>(e[bit]);
-        rows |= segments;
-      }
-      for (; rows != 0; rows &= rows - 1) {
-        const int cell = (std::countr_zero(rows) * kCells + y) * kCells + x;
-        scratch.cellBits[cell / 64] |= std::uint64_t{1} << (cell % 64);
-      }
+      for (unsigned zs = any[y]; zs != 0; zs &= zs - 1)
+        cellRows[std::countr_zero(zs)][y] |= static_cast<std::uint16_t>(1u << x);
     }
   }
 
   net.count = 0;
-  for (int word = 0; word < WireScratch::kCellWords; ++word) {
-    for (std::uint64_t bits = scratch.cellBits[word]; bits != 0; bits &= bits - 1) {
-      const int cell = word * 64 + std::countr_zero(bits);
-      const int x = cell % kCells;
-      const int y = cell / kCells % kCells;
-      const int z = cell / (kCells * kCells);
-      const int corner = pointIndex(x, y, z);
-      WireCell& out = net.cells[net.count++];
-      out.index = static_cast<std::uint16_t>(cell);
-      out.faces = 0;
-      for (int family = 0; family < 3; ++family) {
-        if ((faceRows[x][y][family] >> z & 1u) == 0) continue;
-        const std::uint16_t(&e)[4] = faceEdgeRows[x][y][family];
-        const unsigned mask = (e[0] >> z & 1u) << 3 | (e[1] >> z & 1u) << 2 |
-                              (e[2] >> z & 1u) << 1 | (e[3] >> z & 1u);
-        const int(&ends)[2] = kEndSlots.slot[family][mask];
-        const PixelPoint from = scratch.edgePixels[corner + ends[0]];
-        const PixelPoint to = scratch.edgePixels[corner + ends[1]];
-        out.faces = static_cast<std::uint8_t>(out.faces | 1u << family);
-        out.ends[family][0] = from;
-        out.ends[family][1] = to;
+  for (int z = 0; z < kCells; ++z) {
+    for (int y = 0; y < kCells; ++y) {
+      for (unsigned xs = cellRows[z][y]; xs != 0; xs &= xs - 1) {
+        const int x = std::countr_zero(xs);
+        const int corner = pointIndex(x, y, z);
+        WireCell& out = net.cells[net.count++];
+        out.index = static_cast<std::uint16_t>((z * kCells + y) * kCells + x);
+        out.faces = 0;
+        for (int family = 0; family < 3; ++family) {
+          if ((faceRows[family][x][y] >> z & 1u) == 0) continue;
+          const auto& e = faceEdgeRows[family];
+          const unsigned mask = (e[0][x][y] >> z & 1u) << 3 | (e[1][x][y] >> z & 1u) << 2 |
+                                (e[2][x][y] >> z & 1u) << 1 | (e[3][x][y] >> z & 1u);
+          const int(&ends)[2] = kEndSlots.slot[family][mask];
+          out.faces = static_cast<std::uint8_t>(out.faces | 1u << family);
+          out.ends[family][0] = scratch.edgePixels[corner + ends[0]];
+          out.ends[family][1] = scratch.edgePixels[corner + ends[1]];
+        }
       }
     }
   }

@@ -46,9 +46,6 @@ struct WireScratch {
   double pointY[kMostEdges];
   double pointZ[kMostEdges];
   std::uint16_t edgeSlot[kMostEdges];
-  // Bit c: cell c (drawing order) has a segment.
-  static constexpr int kCellWords = (WireNet::kCellTotal + 63) / 64;
-  std::uint64_t cellBits[kCellWords];
 };
 
 // Makes `net` from `field`, whose crossings are computed, through `camera`.
