@@ -2,7 +2,6 @@
 // offset by −0.5 so that the iso-surface lies where `value` changes sign.
 #include "metaballs/blob_field.h"
 
-#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -96,9 +95,9 @@ void BlobField::addBall(double x, double y, double z, double radius, double stre
         }
         continue;
       }
-      // Distances only grow away from z, so a row whose nearest point is not
-      // inside has none inside. Otherwise every point of a half row is worked
-      // out and only those strictly inside take their share.
+      // No point of a row is nearer than `across`. In a row that may reach the
+      // ball every point of a half row is worked out, and only those strictly
+      // inside take their share.
       if (!(across < r2)) continue;
       for (int half = 0; half < 2; ++half) {
         if (!halves[half]) continue;

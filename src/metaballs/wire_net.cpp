@@ -3,11 +3,9 @@
 // edges are crossed.
 #include "metaballs/wire_net.h"
 
-#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "metaballs/pixel_coordinate.h"
