@@ -11,6 +11,7 @@
 // candidate is ever divided.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -58,11 +59,23 @@ struct Marks {
   enum class Resets { All, AmongCandidates, Flagged } resets = Resets::Flagged;
 };
 
-// Makes one block: `laneStates` hold the states that make each lane's first
-// draw and are left at the next block's. Draw 32·l + i goes to draws[16·i + l];
-// its marks to bit i of candidates[l] and (when flagged) resets[l].
-void fillBlock(std::uint32_t* laneStates, const Marks& marks, std::uint16_t* draws,
-               std::uint32_t* candidates, std::uint32_t* resets);
+// Marks one block: `laneStates` hold the states that make each lane's first
+// draw and are left at the next block's. The marks of draw 32·l + i go to bit
+// i of candidates[l] and (when flagged) resets[l].
+void fillBlock(std::uint32_t* laneStates, const Marks& marks, std::uint32_t* candidates,
+               std::uint32_t* resets);
+
+// The generator's step taken i times, for the i-th draw of a lane's run.
+struct RunSteps {
+  Steps steps[kRun];
+};
+constexpr RunSteps runSteps() {
+  RunSteps table;
+  for (int i = 0; i < kRun; ++i)
+    table.steps[i] = stepsOf(static_cast<std::uint64_t>(i));
+  return table;
+}
+inline constexpr RunSteps kRunSteps = runSteps();
 
 }  // namespace vornisk::draws_detail
 
@@ -86,11 +99,15 @@ class DrawsAhead {
     }
     filled_ = 0;
   }
+  // The draw itself, made again from its lane's state at the start of its
+  // block: draws are looked at only where their marks call for it.
   std::uint32_t at(std::size_t position) {
     reach(position + 1);
     const std::size_t offset = position % kBlock;
-    return draws_[position - offset + offset % draws_detail::kRun * draws_detail::kLanes +
-                  offset / draws_detail::kRun];
+    const draws_detail::Steps& steps = draws_detail::kRunSteps.steps[offset % draws_detail::kRun];
+    const std::uint32_t state =
+        steps.a * blockStarts_[position / kBlock][offset / draws_detail::kRun] + steps.c;
+    return (state >> 16) & 0x7FFFu;
   }
   bool candidate(std::size_t position) {
     reach(position + 1);
@@ -155,8 +172,8 @@ class DrawsAhead {
   void reach(std::size_t count) {
     while (count > filled_ && filled_ < kCapacity)
       [[unlikely]] {
-        draws_detail::fillBlock(lanes_, marks_, draws_ + filled_, candidates_ + filled_ / 32,
-                                resets_ + filled_ / 32);
+        std::copy_n(lanes_, draws_detail::kLanes, blockStarts_[filled_ / kBlock]);
+        draws_detail::fillBlock(lanes_, marks_, candidates_ + filled_ / 32, resets_ + filled_ / 32);
         filled_ += kBlock;
       }
   }
@@ -165,7 +182,7 @@ class DrawsAhead {
   std::uint32_t lanes_[draws_detail::kLanes] = {};
   draws_detail::Marks marks_{};
   std::size_t filled_ = 0;
-  std::uint16_t draws_[kCapacity] = {};
+  std::uint32_t blockStarts_[kCapacity / kBlock][draws_detail::kLanes] = {};
   std::uint32_t candidates_[kCapacity / 32] = {};
   std::uint32_t resets_[kCapacity / 32] = {};
 };

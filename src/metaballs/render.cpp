@@ -139,7 +139,6 @@ namespace draws_detail {
 // The lanes as one vector: GCC's and Clang's vector extension, lowered to
 // whatever vector unit the clone is built for.
 typedef std::uint32_t LaneWords __attribute__((vector_size(kLanes * sizeof(std::uint32_t))));
-typedef std::uint16_t LaneDraws __attribute__((vector_size(kLanes * sizeof(std::uint16_t))));
 
 Marks::Marks(std::uint32_t jitterModulus, std::uint32_t spikeModulus, std::uint32_t below)
     : jitterFactor(drawDivisibilityFactor(jitterModulus)),
@@ -155,8 +154,7 @@ Marks::Marks(std::uint32_t jitterModulus, std::uint32_t spikeModulus, std::uint3
 
 template <bool kSpikes, bool kResets>
 [[gnu::always_inline]] inline void fillBlockWith(std::uint32_t* laneStates, const Marks& marks,
-                                                 std::uint16_t* draws, std::uint32_t* candidates,
-                                                 std::uint32_t* resets) {
+                                                 std::uint32_t* candidates, std::uint32_t* resets) {
   // From a lane's last draw of this block to its first of the next.
   constexpr Steps kToNextBlock = stepsOf(kBlock - kRun + 1);
   const std::uint32_t jf = marks.jitterFactor;
@@ -183,8 +181,6 @@ template <bool kSpikes, bool kResets>
       const LaneWords r = d * kThousandthFactor;
       resetBits |= (((~r & t) | (~(r ^ t) & (r - t))) >> 31) << i;
     }
-    const LaneDraws narrow = __builtin_convertvector(d, LaneDraws);
-    std::memcpy(draws + kLanes * i, &narrow, sizeof narrow);
     if (i + 1 < kRun) lanes = lanes * kMultiplier + kIncrement;
   }
   lanes = lanes * kToNextBlock.a + kToNextBlock.c;
@@ -194,11 +190,10 @@ template <bool kSpikes, bool kResets>
 }
 
 // One clone set per kind of block, so that each loop holds only its own work.
-#define VORNISK_FILL_BLOCK(name, spikes, flags)                                  \
-  VORNISK_LANE_CLONES void name(std::uint32_t* laneStates, const Marks& marks,   \
-                                std::uint16_t* draws, std::uint32_t* candidates, \
-                                std::uint32_t* resets) {                         \
-    fillBlockWith<spikes, flags>(laneStates, marks, draws, candidates, resets);  \
+#define VORNISK_FILL_BLOCK(name, spikes, flags)                                     \
+  VORNISK_LANE_CLONES void name(std::uint32_t* laneStates, const Marks& marks,      \
+                                std::uint32_t* candidates, std::uint32_t* resets) { \
+    fillBlockWith<spikes, flags>(laneStates, marks, candidates, resets);            \
   }
 VORNISK_FILL_BLOCK(fillBoth, true, true)
 VORNISK_FILL_BLOCK(fillSpikes, true, false)
@@ -206,12 +201,12 @@ VORNISK_FILL_BLOCK(fillResets, false, true)
 VORNISK_FILL_BLOCK(fillJitter, false, false)
 #undef VORNISK_FILL_BLOCK
 
-void fillBlock(std::uint32_t* laneStates, const Marks& marks, std::uint16_t* draws,
-               std::uint32_t* candidates, std::uint32_t* resets) {
+void fillBlock(std::uint32_t* laneStates, const Marks& marks, std::uint32_t* candidates,
+               std::uint32_t* resets) {
   const bool spikes = !marks.spikeAmongJitter;
   const bool flags = marks.resets == Marks::Resets::Flagged;
   (spikes ? (flags ? fillBoth : fillSpikes) : (flags ? fillResets : fillJitter))(
-      laneStates, marks, draws, candidates, resets);
+      laneStates, marks, candidates, resets);
 }
 
 }  // namespace draws_detail
