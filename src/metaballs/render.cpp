@@ -56,6 +56,15 @@ void addXY(LineBatch& lines, PixelPoint from, PixelPoint to) {
             jitteredPixelCoordinate(to.x, jitter[2]), jitteredPixelCoordinate(to.y, jitter[3]));
 }
 
+// A cell's lines with no jitter and no spike: its faces' ends as they are.
+[[gnu::always_inline]] inline void addPlainFaces(LineBatch& lines, const WireCell& cell) {
+  for (int family = 0; family < 3; ++family) {
+    if ((cell.faces >> family & 1u) == 0) continue;
+    const PixelPoint from = cell.ends[family][0], to = cell.ends[family][1];
+    lines.add(from.x, from.y, to.x, to.y);
+  }
+}
+
 PixelPoint pixelsOf(const Vector& projected) {
   return {toPixelCoordinate(projected.x), toPixelCoordinate(projected.y)};
 }
@@ -251,9 +260,12 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
   auto& draws = frameDraws;
   draws.start(random_detail::state, {jitterModulus, spikeModulus, resetsBelow()});
   std::size_t next = 0;  // the position of the next draw
-  auto hits = [&](std::uint32_t modulus) {
+  // A roll hits when its modulus divides the draw (drawDivisibleBy, no division).
+  const std::uint32_t jitterFactor = drawDivisibilityFactor(jitterModulus);
+  const std::uint32_t spikeFactor = drawDivisibilityFactor(spikeModulus);
+  auto hits = [&](std::uint32_t factor) {
     const std::size_t position = next++;
-    return draws.candidate(position) && draws.at(position) % modulus == 0;
+    return draws.candidate(position) && drawDivisibleBy(draws.at(position), factor);
   };
   const std::uint32_t colour =
       draws.at(next++) % rollModulus(10.0) == 0 ? kFlashColour : kContourColour;
@@ -268,6 +280,21 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
     const std::size_t drawn = listed < net.count ? net.cells[listed].index : kCellTotal;
     if (candidate < next) {
       candidate = draws.nextCandidate(next, next + kDrawsPerQuietCell * (kCellTotal - cell));
+    }
+    // Without jitter, every cell before the one whose rolls hold the next
+    // candidate draws its faces as they are: nothing can set a jitter or
+    // throw a spike there, and a reset roll has nothing to clear.
+    if (!jittered && net.endsExactInFloat) {
+      const std::size_t plain =
+          std::min((candidate - next) / kDrawsPerQuietCell, kCellTotal - cell);
+      if (plain > 0) {
+        const std::size_t end = cell + plain;
+        for (; listed < net.count && net.cells[listed].index < end; ++listed)
+          addPlainFaces(lines, net.cells[listed]);
+        next += kDrawsPerQuietCell * plain;
+        cell = end;
+        continue;
+      }
     }
     // Cells without a segment and without a candidate among their rolls change
     // nothing but the jitter, which only their reset rolls can clear.
@@ -294,13 +321,13 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
     bool stretch = false;
     if (candidate < next + kDrawsPerQuietCell - 1) {
       for (float& offset : jitter) {
-        if (hits(jitterModulus)) {
+        if (hits(jitterFactor)) {
           offset = static_cast<float>(draws.at(next++) % 10000) * 0.002f - 10.0f;
           jittered = true;
         }
       }
-      collapse = hits(spikeModulus);
-      stretch = hits(spikeModulus);
+      collapse = hits(spikeFactor);
+      stretch = hits(spikeFactor);
     } else {
       next += kDrawsPerQuietCell - 1;  // none of the cell's rolls can hit
     }
