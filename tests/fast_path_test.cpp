@@ -14,6 +14,7 @@
 
 #include "effects/line.h"
 #include "metaballs/blob_field.h"
+#include "metaballs/draws_ahead.h"
 #include "metaballs/field_pipeline.h"
 #include "metaballs/line_batch.h"
 #include "metaballs/sharing_trial.h"
@@ -194,7 +195,7 @@ TEST_F(FastPathOnRandomStates, PreparedFramesDrawLikeTheFieldItself) {
       console.frameCounter = frame;
       if (viaPipeline) {
         FieldPipeline::Prepared& p = pipeline.frame(frame, console);
-        p.field.renderPrepared(console, p.net, pipeline.lines());
+        p.field.renderPrepared(console, p.net, pipeline.lines(), pipeline.draws());
         preparedField = &p.field;
       } else {
         field->reset();
@@ -214,6 +215,45 @@ TEST_F(FastPathOnRandomStates, PreparedFramesDrawLikeTheFieldItself) {
 // Batches of lines drawn by the listing thread and a helper at once, against
 // the same lines drawn one by one: every line drawn, none twice from stale
 // entries, all of it done when close() returns.
+// Blocks made by a helper thread as well must give the marks and draws that
+// the drawing thread makes alone, and the generator's own draws.
+TEST(DrawsAheadWithHelper, GivesTheGeneratorsDrawsAndTheirMarks) {
+  auto shared = std::make_unique<DrawsAhead>(), alone = std::make_unique<DrawsAhead>();
+  std::atomic<bool> stop = false;
+  std::thread helper([&] {
+    while (!stop) {
+      if (shared->helpWanted()) shared->help();
+    }
+  });
+  std::mt19937 random(11);
+  for (int round = 0; round < 200; ++round) {
+    SCOPED_TRACE(round);
+    auto below = [&](std::uint32_t n) { return static_cast<std::uint32_t>(random() % n); };
+    const std::uint32_t state = static_cast<std::uint32_t>(random());
+    const draws_detail::Marks marks(2 + below(200), 2 + below(2000), below(1000));
+    shared->start(state, marks);
+    alone->start(state, marks);
+    // Read up to somewhere in the frame, as the rolls do, then check a
+    // stretch against the generator.
+    const std::size_t end = random() % DrawsAhead::kCapacity;
+    std::size_t wrong = 0;
+    for (std::size_t p = 0; p < end; p += 1 + random() % 700)
+      wrong += shared->candidate(p) != alone->candidate(p) || shared->at(p) != alone->at(p) ||
+               shared->resets(p) != alone->resets(p);
+    std::uint32_t generator = state;
+    for (std::size_t p = 0; p < std::min<std::size_t>(end, 2000); ++p) {
+      generator = generator * 214013u + 2531011u;
+      wrong += shared->at(p) != ((generator >> 16) & 0x7FFFu);
+    }
+    EXPECT_EQ(shared->nextCandidate(0, end), alone->nextCandidate(0, end));
+    shared->finish();
+    alone->finish();
+    ASSERT_EQ(wrong, 0u);
+  }
+  stop = true;
+  helper.join();
+}
+
 TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
   constexpr int kWidth = 320, kHeight = 240;
   auto batch = std::make_unique<LineBatch>();

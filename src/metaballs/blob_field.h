@@ -11,6 +11,7 @@ namespace vornisk {
 class DemoConsole;
 struct WireNet;
 class LineBatch;
+class DrawsAhead;
 
 // The three families of unit lattice faces a cell owns, by their constant axis.
 enum class FaceFamily { XY, XZ, YZ };
@@ -49,8 +50,10 @@ class BlobField {
   void render(DemoConsole& console, double level, int frame);
 
   // Ages Intensity and draws `net`, made from this field (buildWireNet), as
-  // render() would draw the field, its lines through `lines`.
-  void renderPrepared(DemoConsole& console, const WireNet& net, LineBatch& lines);
+  // render() would draw the field, its lines through `lines` and its draws
+  // made in `draws`.
+  void renderPrepared(DemoConsole& console, const WireNet& net, LineBatch& lines,
+                      DrawsAhead& draws);
 
   // The two ways render() makes the same picture and draws once it has aged
   // Intensity. Roll by roll takes every draw from nextRandom(), so it also runs
@@ -61,7 +64,8 @@ class BlobField {
   // least 2, and render() uses it then.
   void renderRollByRoll(DemoConsole& console);
   void renderAhead(DemoConsole& console);
-  void drawWireNet(DemoConsole& console, const WireNet& net, LineBatch& lines) const;
+  void drawWireNet(DemoConsole& console, const WireNet& net, LineBatch& lines,
+                   DrawsAhead& draws) const;
   static bool aheadPossible();
 
   // Indexed [x][y][z], z fastest.

@@ -9,13 +9,22 @@
 // - resets: the draws that, taken as a reset roll, clear the jitter.
 // A run of quiet cells then costs a scan of the candidate bitmap, and only a
 // candidate is ever divided.
+//
+// Any block can be made on its own (its lanes' first states are jumps from
+// the frame's first state), so a helper thread may make blocks while the
+// drawing thread uses the ones before them: each side claims the next block
+// not yet claimed, and the drawing thread waits only for a block the helper
+// is still making.
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 
+#include "metaballs/blob_field.h"
+#include "metaballs/helper_gate.h"
 #include "shell/random.h"
 
 namespace vornisk::draws_detail {
@@ -77,28 +86,74 @@ constexpr RunSteps runSteps() {
 }
 inline constexpr RunSteps kRunSteps = runSteps();
 
+// From the frame's first state to each lane's first draw of a block: block b
+// lane l makes draw 512·b + 32·l, one step past the state 512·b + 32·l steps on.
+template <std::size_t Blocks>
+struct BlockJumps {
+  Steps toBlock[Blocks];
+  Steps toLane[kLanes];
+};
+template <std::size_t Blocks>
+constexpr BlockJumps<Blocks> blockJumps() {
+  BlockJumps<Blocks> table;
+  for (std::size_t b = 0; b < Blocks; ++b)
+    table.toBlock[b] = stepsOf(b * kBlock);
+  for (int l = 0; l < kLanes; ++l)
+    table.toLane[l] = stepsOf(1 + static_cast<std::uint64_t>(l) * kRun);
+  return table;
+}
+
 }  // namespace vornisk::draws_detail
 
 namespace vornisk {
 
-// The draws of one frame, made a block at a time as positions are asked for.
-// `Capacity` bounds the draws a frame can take.
-template <std::size_t Capacity>
+// The draws of one frame, made a block at a time as positions are asked for,
+// enough for the most a frame of the wire net can take: one colour roll and
+// fifteen rolls a cell (every jitter roll a hit).
 class DrawsAhead {
   static constexpr std::size_t kBlock = draws_detail::kBlock;
+  static constexpr std::size_t kMostDraws =
+      1 + 15 * static_cast<std::size_t>(BlobField::kCells * BlobField::kCells * BlobField::kCells);
+  static constexpr std::size_t kBlocks = (kMostDraws + kBlock - 1) / kBlock;
+  // A frame takes at least its colour roll and nine rolls a cell: a helper
+  // makes no block past those, which every frame uses.
+  static constexpr std::size_t kSureBlocks =
+      (1 + 9 * static_cast<std::size_t>(BlobField::kCells * BlobField::kCells * BlobField::kCells) +
+       kBlock - 1) /
+      kBlock;
 
  public:
-  static constexpr std::size_t kCapacity = (Capacity + kBlock - 1) / kBlock * kBlock;
+  static constexpr std::size_t kCapacity = kBlocks * kBlock;
 
+  // The drawing thread's side: start a frame's draws from the generator's
+  // state, use them, finish. finish() returns once a helper has left.
   void start(std::uint32_t state, const draws_detail::Marks& marks) {
     start_ = state;
     marks_ = marks;
-    for (int lane = 0; lane < draws_detail::kLanes; ++lane) {
-      const draws_detail::Steps steps = draws_detail::stepsOf(1 + lane * draws_detail::kRun);
-      lanes_[lane] = steps.a * state + steps.c;
-    }
     filled_ = 0;
+    // Blocks are stamped with the frame they were made for; stamps of 2^32
+    // frames ago are cleared as the count comes round.
+    if (++epoch_ == 0) {
+      for (std::atomic<std::uint32_t>& stamp : made_)
+        stamp.store(0, std::memory_order_relaxed);
+      epoch_ = 1;
+    }
+    claimed_.store(0, std::memory_order_relaxed);
+    gate_.open();
   }
+  void finish() { gate_.close(); }
+
+  // The helper's side: whether blocks are left to make, and making them.
+  bool helpWanted() const {
+    return gate_.isOpen() && claimed_.load(std::memory_order_relaxed) < kSureBlocks;
+  }
+  void help() {
+    gate_.enter([this] {
+      for (std::size_t block; claim(kSureBlocks, block);)
+        make(block);
+    });
+  }
+
   // The draw itself, made again from its lane's state at the start of its
   // block: draws are looked at only where their marks call for it.
   std::uint32_t at(std::size_t position) {
@@ -169,22 +224,59 @@ class DrawsAhead {
   static bool bit(const std::uint32_t* bits, std::size_t position) {
     return (bits[position / 32] >> (position % 32) & 1u) != 0;
   }
+  // Makes the blocks up to the one holding draw count − 1: those not yet
+  // claimed by either side here, and waits for the helper's.
   void reach(std::size_t count) {
     while (count > filled_ && filled_ < kCapacity)
       [[unlikely]] {
-        std::copy_n(lanes_, draws_detail::kLanes, blockStarts_[filled_ / kBlock]);
-        draws_detail::fillBlock(lanes_, marks_, candidates_ + filled_ / 32, resets_ + filled_ / 32);
-        filled_ += kBlock;
+        const std::size_t block = filled_ / kBlock;
+        if (made_[block].load(std::memory_order_acquire) == epoch_) {
+          filled_ += kBlock;
+        } else if (std::size_t mine; claim(kBlocks, mine)) {
+          make(mine);
+        } else {
+          cpuRelax();  // the helper is making it
+        }
       }
   }
+  // Takes the next block not yet claimed, if it lies below `limit`: a claim
+  // that fails leaves the count as it is, so every block counted is made.
+  bool claim(std::size_t limit, std::size_t& block) {
+    block = claimed_.load(std::memory_order_relaxed);
+    while (block < limit) {
+      if (claimed_.compare_exchange_weak(block, block + 1, std::memory_order_relaxed)) return true;
+    }
+    return false;
+  }
+  // Block `block`'s marks and its lanes' first states, then its stamp.
+  void make(std::size_t block) {
+    std::uint32_t lanes[draws_detail::kLanes];
+    const draws_detail::Steps& toBlock = kJumps.toBlock[block];
+    const std::uint32_t blockState = toBlock.a * start_ + toBlock.c;
+    for (int lane = 0; lane < draws_detail::kLanes; ++lane) {
+      const draws_detail::Steps& toLane = kJumps.toLane[lane];
+      lanes[lane] = toLane.a * blockState + toLane.c;
+      blockStarts_[block][lane] = lanes[lane];
+    }
+    draws_detail::fillBlock(lanes, marks_, candidates_ + block * draws_detail::kLanes,
+                            resets_ + block * draws_detail::kLanes);
+    made_[block].store(epoch_, std::memory_order_release);
+  }
 
+  static constexpr draws_detail::BlockJumps<kBlocks> kJumps = draws_detail::blockJumps<kBlocks>();
+
+  // Written by the drawing thread before the gate opens; read by both.
   std::uint32_t start_ = 0;
-  std::uint32_t lanes_[draws_detail::kLanes] = {};
   draws_detail::Marks marks_{};
-  std::size_t filled_ = 0;
-  std::uint32_t blockStarts_[kCapacity / kBlock][draws_detail::kLanes] = {};
+  std::uint32_t epoch_ = 0;  // which frame a block's stamp must name
+  std::size_t filled_ = 0;   // the drawing thread's: blocks known to be made, in draws
+  // Each block's marks and lanes, written by whichever side claimed it.
+  std::uint32_t blockStarts_[kBlocks][draws_detail::kLanes] = {};
   std::uint32_t candidates_[kCapacity / 32] = {};
   std::uint32_t resets_[kCapacity / 32] = {};
+  std::atomic<std::uint32_t> made_[kBlocks] = {};
+  alignas(64) std::atomic<std::size_t> claimed_{0};
+  HelperGate gate_;
 };
 
 }  // namespace vornisk

@@ -87,18 +87,26 @@ void FieldPipeline::work() {
     // job) when neither comes for a while.
     const Clock::time_point sleepAt =
         Clock::now() + (framesFast ? kSpinBeforeSleep : std::chrono::microseconds{0});
+    auto drawsWaiting = [this] {
+      return shareLines_.load(std::memory_order_relaxed) && draws_->helpWanted();
+    };
     auto linesWaiting = [this] {
       return shareLines_.load(std::memory_order_relaxed) && lines_->isOpen();
     };
-    for (unsigned looks = 1; posted_.load(std::memory_order_acquire) == done && !linesWaiting();
+    for (unsigned looks = 1;
+         posted_.load(std::memory_order_acquire) == done && !drawsWaiting() && !linesWaiting();
          ++looks) {
       if (looks % 64 == 0 && Clock::now() >= sleepAt) {
         posted_.wait(done, std::memory_order_acquire);
       }
       cpuRelax();
     }
-    // The drawing thread waits for its lines at the end of its frame; the next
-    // field is not needed before the next frame.
+    // The drawing thread needs its draws first and waits for its lines at the
+    // end of its frame; the next field is not needed before the next frame.
+    if (drawsWaiting()) {
+      draws_->help();
+      continue;
+    }
     if (linesWaiting()) {
       lines_->help();
       continue;

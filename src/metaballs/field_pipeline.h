@@ -9,6 +9,7 @@
 
 #include "geometry/matrix.h"
 #include "metaballs/blob_field.h"
+#include "metaballs/draws_ahead.h"
 #include "metaballs/line_batch.h"
 #include "metaballs/wire_net.h"
 
@@ -52,6 +53,9 @@ class FieldPipeline {
   // The batch its wire net's lines go through; the worker helps draw them
   // whenever it has nothing to prepare, where that is found to pay.
   LineBatch& lines() { return *lines_; }
+  // Where its wire net's draws are made; the worker makes blocks of them too,
+  // on the same terms.
+  DrawsAhead& draws() { return *draws_; }
 
  private:
   struct Slot {
@@ -66,6 +70,7 @@ class FieldPipeline {
 
   Slot slots_[2];
   std::unique_ptr<LineBatch> lines_ = std::make_unique<LineBatch>();
+  std::unique_ptr<DrawsAhead> draws_ = std::make_unique<DrawsAhead>();
   Matrix camera_;  // wireCamera of a console of the size below
   int cameraWidth_ = 0;
   int cameraHeight_ = 0;

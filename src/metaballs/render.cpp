@@ -225,10 +225,8 @@ namespace {
 constexpr int kCellTotal = WireNet::kCellTotal;
 constexpr int kDrawsPerQuietCell = 9;  // six jitter rolls, two spikes, the reset roll
 // At most one colour roll and fifteen draws per cell (every jitter roll a hit).
-constexpr std::size_t kMostDraws = 1 + 15 * static_cast<std::size_t>(kCellTotal);
-
-DrawsAhead<kMostDraws> frameDraws;
-// render()'s own net and lines; a show prepares its nets ahead.
+// render()'s own draws, net and lines; a show prepares its nets ahead.
+DrawsAhead frameDraws;
 WireNet frameNet;
 WireScratch frameNetScratch;
 LineBatch frameLines;
@@ -251,13 +249,13 @@ bool BlobField::aheadPossible() {
 void BlobField::renderAhead(DemoConsole& console) {
   computeCrossings();
   buildWireNet(*this, wireCamera(console), frameNet, frameNetScratch);
-  drawWireNet(console, frameNet, frameLines);
+  drawWireNet(console, frameNet, frameLines, frameDraws);
 }
 
-void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch& lines) const {
+void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch& lines,
+                            DrawsAhead& draws) const {
   const std::uint32_t jitterModulus = rollModulus(100.0);
   const std::uint32_t spikeModulus = rollModulus(1000.0);
-  auto& draws = frameDraws;
   draws.start(random_detail::state, {jitterModulus, spikeModulus, resetsBelow()});
   std::size_t next = 0;  // the position of the next draw
   // A roll hits when its modulus divides the draw (drawDivisibleBy, no division).
@@ -373,6 +371,7 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
     }
     ++cell;
   }
+  draws.finish();
   lines.close();
   resetJitter();
   random_detail::state = draws.stateAfter(next);
@@ -387,10 +386,11 @@ void BlobField::render(DemoConsole& console, double /*level*/, int /*frame*/) {
   }
 }
 
-void BlobField::renderPrepared(DemoConsole& console, const WireNet& net, LineBatch& lines) {
+void BlobField::renderPrepared(DemoConsole& console, const WireNet& net, LineBatch& lines,
+                               DrawsAhead& draws) {
   age(console.frameCounter);
   if (aheadPossible()) {
-    drawWireNet(console, net, lines);
+    drawWireNet(console, net, lines, draws);
   } else {
     renderRollByRoll(console);
   }

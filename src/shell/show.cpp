@@ -85,7 +85,7 @@ void drawShowFrame(DemoConsole& console, FieldPipeline& fields, FrameLoopState& 
   FieldPipeline::Prepared& field = fields.frame(console.frameCounter, console);
   const std::uint32_t r = nextRandom() % 10;
   if (static_cast<double>(Intensity) * 6 > r) {
-    field.field.renderPrepared(console, field.net, fields.lines());
+    field.field.renderPrepared(console, field.net, fields.lines(), fields.draws());
   }
   fields.finishFrame();
   console.present();
