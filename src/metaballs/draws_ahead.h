@@ -8,7 +8,7 @@
 // - candidates: the draws a jitter or spike modulus divides;
 // - resets: the draws that, taken as a reset roll, clear the jitter.
 // A run of quiet cells then costs a scan of the candidate bitmap, and only a
-// candidate is ever divided.
+// candidate's draw is ever looked at.
 //
 // Any block can be made on its own (its lanes' first states are jumps from
 // the frame's first state), so a helper thread may make blocks while the
@@ -17,7 +17,6 @@
 // is still making.
 #pragma once
 
-#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstddef>
