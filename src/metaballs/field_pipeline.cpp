@@ -88,10 +88,10 @@ void FieldPipeline::work() {
     const Clock::time_point sleepAt =
         Clock::now() + (framesFast ? kSpinBeforeSleep : std::chrono::microseconds{0});
     auto drawsWaiting = [this] {
-      return shareLines_.load(std::memory_order_relaxed) && draws_->helpWanted();
+      return shareWork_.load(std::memory_order_relaxed) && draws_->helpWanted();
     };
     auto linesWaiting = [this] {
-      return shareLines_.load(std::memory_order_relaxed) && lines_->isOpen();
+      return shareWork_.load(std::memory_order_relaxed) && lines_->isOpen();
     };
     for (unsigned looks = 1;
          posted_.load(std::memory_order_acquire) == done && !drawsWaiting() && !linesWaiting();
@@ -170,7 +170,7 @@ void FieldPipeline::finishFrame() {
   const auto now = std::chrono::steady_clock::now();
   if (lastFinish_ != std::chrono::steady_clock::time_point{}) {
     trial_.frameFinished(now - lastFinish_);
-    shareLines_.store(trial_.sharing(), std::memory_order_relaxed);
+    shareWork_.store(trial_.sharing(), std::memory_order_relaxed);
   }
   lastFinish_ = now;
   Key ahead = current_;

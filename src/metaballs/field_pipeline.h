@@ -97,10 +97,10 @@ class FieldPipeline {
   // no system call, so a handover between busy threads stays cheap.
   std::atomic<std::uint32_t> posted_{0};
   std::atomic<std::uint32_t> finished_{0};
-  // Whether the worker helps with lines (see SharingTrial), and the end of
+  // Whether the worker helps with lines and draws (see SharingTrial), and the end of
   // the last finished frame.
   SharingTrial trial_;
-  std::atomic<bool> shareLines_{true};
+  std::atomic<bool> shareWork_{true};
   std::chrono::steady_clock::time_point lastFinish_{};
   std::thread worker_;  // none when the platform would not start one
 #endif

@@ -254,13 +254,10 @@ void BlobField::renderAhead(DemoConsole& console) {
 
 void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch& lines,
                             DrawsAhead& draws) const {
-  const std::uint32_t jitterModulus = rollModulus(100.0);
-  const std::uint32_t spikeModulus = rollModulus(1000.0);
-  draws.start(random_detail::state, {jitterModulus, spikeModulus, resetsBelow()});
+  const draws_detail::Marks marks(rollModulus(100.0), rollModulus(1000.0), resetsBelow());
+  draws.start(random_detail::state, marks);
   std::size_t next = 0;  // the position of the next draw
   // A roll hits when its modulus divides the draw (drawDivisibleBy, no division).
-  const std::uint32_t jitterFactor = drawDivisibilityFactor(jitterModulus);
-  const std::uint32_t spikeFactor = drawDivisibilityFactor(spikeModulus);
   auto hits = [&](std::uint32_t factor) {
     const std::size_t position = next++;
     return draws.candidate(position) && drawDivisibleBy(draws.at(position), factor);
@@ -319,19 +316,17 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
     bool stretch = false;
     if (candidate < next + kDrawsPerQuietCell - 1) {
       for (float& offset : jitter) {
-        if (hits(jitterFactor)) {
+        if (hits(marks.jitterFactor)) {
           offset = static_cast<float>(draws.at(next++) % 10000) * 0.002f - 10.0f;
           jittered = true;
         }
       }
-      collapse = hits(spikeFactor);
-      stretch = hits(spikeFactor);
+      collapse = hits(marks.spikeFactor);
+      stretch = hits(marks.spikeFactor);
     } else {
       next += kDrawsPerQuietCell - 1;  // none of the cell's rolls can hit
     }
     if (faces != nullptr) {
-      // Without jitter an end that a float holds exactly stays as it is.
-      const bool plainEnds = !jittered && net.endsExactInFloat;
       if ((faces->faces & 1) != 0) {
         if (collapse || stretch) {
           const int x = static_cast<int>(cell % kCells);
@@ -344,9 +339,6 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
           if (stretch) q = {3.0 * p.x, 3.0 * p.y, 3.0 * p.z};
           addXY(lines, pixelsOf(projectContourPoint(net.camera, p)),
                 pixelsOf(projectContourPoint(net.camera, q)));
-        } else if (plainEnds) {
-          const PixelPoint from = faces->ends[0][0], to = faces->ends[0][1];
-          lines.add(from.x, from.y, to.x, to.y);
         } else {
           addXY(lines, faces->ends[0][0], faces->ends[0][1]);
         }
@@ -357,12 +349,8 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
       }
       if ((faces->faces & 4) != 0) {
         const PixelPoint from = faces->ends[2][0], to = faces->ends[2][1];
-        if (plainEnds) {
-          lines.add(from.x, from.y, to.x, to.y);
-        } else {
-          lines.add(jitteredPixelCoordinate(from.x, jitter[4]),
-                    jitteredPixelCoordinate(from.y, jitter[5]), to.x, to.y);
-        }
+        lines.add(jitteredPixelCoordinate(from.x, jitter[4]),
+                  jitteredPixelCoordinate(from.y, jitter[5]), to.x, to.y);
       }
     }
     if (draws.resets(next++)) {

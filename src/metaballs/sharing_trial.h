@@ -1,9 +1,10 @@
-// Whether the field worker should help draw a frame's lines, decided by trial.
+// Whether the field worker should help with a frame's lines and draws,
+// decided by trial.
 //
 // Where the two threads run on one core's two hardware threads, they share its
 // caches and the help is nearly free. Where they run on separate cores, each
 // line's pixels cross between the cores twice (the drawing thread wrote the
-// picture under them and copies the frame out after), and the help costs more
+// picture under them and reads the frame out after), and the help costs more
 // than it saves. Which of the two a machine gives can change while the show
 // runs, so at the start of every cycle of frames a trial takes turns between
 // helping and not, and the way with the shorter median frame is kept for the
