@@ -51,9 +51,11 @@ void resetJitter() {
 }
 
 // The XY line of a cell, from its segment's ends in pixels.
-void addXY(LineBatch& lines, PixelPoint from, PixelPoint to) {
-  lines.add(jitteredPixelCoordinate(from.x, jitter[0]), jitteredPixelCoordinate(from.y, jitter[1]),
-            jitteredPixelCoordinate(to.x, jitter[2]), jitteredPixelCoordinate(to.y, jitter[3]));
+[[gnu::always_inline]] inline void addXY(LineBatch& lines, PixelPoint from, PixelPoint to,
+                                         const float (&offsets)[6]) {
+  lines.add(jitteredPixelCoordinate(from.x, offsets[0]),
+            jitteredPixelCoordinate(from.y, offsets[1]), jitteredPixelCoordinate(to.x, offsets[2]),
+            jitteredPixelCoordinate(to.y, offsets[3]));
 }
 
 // A cell's lines with no jitter and no spike: its faces' ends as they are.
@@ -62,6 +64,23 @@ void addXY(LineBatch& lines, PixelPoint from, PixelPoint to) {
     if ((cell.faces >> family & 1u) == 0) continue;
     const PixelPoint from = cell.ends[family][0], to = cell.ends[family][1];
     lines.add(from.x, from.y, to.x, to.y);
+  }
+}
+
+// The lines of the faces in `faces` (bit f: family f) of a cell without a
+// spike, under the jitter `offsets`: the XY line moves at both ends, the XZ
+// line not at all, the YZ line at its first end.
+[[gnu::always_inline]] inline void addJitteredFaces(LineBatch& lines, const WireCell& cell,
+                                                    unsigned faces, const float (&offsets)[6]) {
+  if ((faces & 1u) != 0) addXY(lines, cell.ends[0][0], cell.ends[0][1], offsets);
+  if ((faces & 2u) != 0) {
+    const PixelPoint from = cell.ends[1][0], to = cell.ends[1][1];
+    lines.add(from.x, from.y, to.x, to.y);
+  }
+  if ((faces & 4u) != 0) {
+    const PixelPoint from = cell.ends[2][0], to = cell.ends[2][1];
+    lines.add(jitteredPixelCoordinate(from.x, offsets[4]),
+              jitteredPixelCoordinate(from.y, offsets[5]), to.x, to.y);
   }
 }
 
@@ -272,46 +291,48 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
   std::size_t candidate = 0;  // the first candidate at or after `next`, once looked up
   int listed = 0;             // the next cell of the net
   for (std::size_t cell = 0; cell < kCellTotal;) {
-    const std::size_t drawn = listed < net.count ? net.cells[listed].index : kCellTotal;
     if (candidate < next) {
       candidate = draws.nextCandidate(next, next + kDrawsPerQuietCell * (kCellTotal - cell));
     }
-    // Without jitter, every cell before the one whose rolls hold the next
-    // candidate draws its faces as they are: nothing can set a jitter or
-    // throw a spike there, and a reset roll has nothing to clear.
-    if (!jittered && net.endsExactInFloat) {
-      const std::size_t plain =
-          std::min((candidate - next) / kDrawsPerQuietCell, kCellTotal - cell);
-      if (plain > 0) {
-        const std::size_t end = cell + plain;
+    // Every cell before the one whose rolls hold the next candidate draws its
+    // faces under the jitter as it stands: nothing there can set a jitter or
+    // throw a spike, and only a reset roll can change it, by clearing it.
+    const std::size_t before = std::min((candidate - next) / kDrawsPerQuietCell, kCellTotal - cell);
+    if (before > 0) {
+      std::size_t run = before;
+      bool cleared = false;
+      if (jittered) {
+        const std::size_t first =
+            draws.firstReset(next + kDrawsPerQuietCell - 1, kDrawsPerQuietCell, before);
+        if (first < before) {
+          run = first + 1;
+          cleared = true;
+        }
+      }
+      const std::size_t end = cell + run;
+      if (!jittered && net.endsExactInFloat) {
+        // A zero jitter leaves every end as it is.
         for (; listed < net.count && net.cells[listed].index < end; ++listed)
           addPlainFaces(lines, net.cells[listed]);
-        next += kDrawsPerQuietCell * plain;
-        cell = end;
-        continue;
-      }
-    }
-    // Cells without a segment and without a candidate among their rolls change
-    // nothing but the jitter, which only their reset rolls can clear.
-    if (drawn != cell) {
-      std::size_t quiet = std::min((candidate - next) / kDrawsPerQuietCell, drawn - cell);
-      if (quiet > 0) {
-        if (jittered) {
-          const std::size_t cleared =
-              draws.firstReset(next + kDrawsPerQuietCell - 1, kDrawsPerQuietCell, quiet);
-          if (cleared < quiet) {
-            quiet = cleared + 1;
-            resetJitter();
-            jittered = false;
-          }
+      } else {
+        const float offsets[6] = {jitter[0], jitter[1], jitter[2], jitter[3], jitter[4], jitter[5]};
+        for (; listed < net.count && net.cells[listed].index < end; ++listed) {
+          const WireCell& faces = net.cells[listed];
+          addJitteredFaces(lines, faces, faces.faces, offsets);
         }
-        next += kDrawsPerQuietCell * quiet;
-        cell += quiet;
-        continue;
       }
+      if (cleared) {
+        resetJitter();
+        jittered = false;
+      }
+      next += kDrawsPerQuietCell * run;
+      cell = end;
+      continue;
     }
 
-    const WireCell* faces = drawn == cell ? &net.cells[listed++] : nullptr;
+    // The cell whose rolls hold the candidate, roll by roll.
+    const WireCell* faces =
+        listed < net.count && net.cells[listed].index == cell ? &net.cells[listed++] : nullptr;
     bool collapse = false;
     bool stretch = false;
     if (candidate < next + kDrawsPerQuietCell - 1) {
@@ -324,34 +345,24 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
       collapse = hits(marks.spikeFactor);
       stretch = hits(marks.spikeFactor);
     } else {
-      next += kDrawsPerQuietCell - 1;  // none of the cell's rolls can hit
+      next += kDrawsPerQuietCell - 1;  // only its reset roll is a candidate
     }
     if (faces != nullptr) {
-      if ((faces->faces & 1) != 0) {
-        if (collapse || stretch) {
-          const int x = static_cast<int>(cell % kCells);
-          const int y = static_cast<int>(cell / kCells % kCells);
-          const int z = static_cast<int>(cell / (kCells * kCells));
-          const ContourSegment xy = *faceSegment(FaceFamily::XY, x, y, z);
-          ContourPoint p = xy.first;
-          ContourPoint q = xy.second;
-          if (collapse) p = {0.0 * p.x, 0.0 * p.y, 0.0 * p.z};
-          if (stretch) q = {3.0 * p.x, 3.0 * p.y, 3.0 * p.z};
-          addXY(lines, pixelsOf(projectContourPoint(net.camera, p)),
-                pixelsOf(projectContourPoint(net.camera, q)));
-        } else {
-          addXY(lines, faces->ends[0][0], faces->ends[0][1]);
-        }
+      unsigned unspiked = faces->faces;
+      if ((unspiked & 1u) != 0 && (collapse || stretch)) {
+        const int x = static_cast<int>(cell % kCells);
+        const int y = static_cast<int>(cell / kCells % kCells);
+        const int z = static_cast<int>(cell / (kCells * kCells));
+        const ContourSegment xy = *faceSegment(FaceFamily::XY, x, y, z);
+        ContourPoint p = xy.first;
+        ContourPoint q = xy.second;
+        if (collapse) p = {0.0 * p.x, 0.0 * p.y, 0.0 * p.z};
+        if (stretch) q = {3.0 * p.x, 3.0 * p.y, 3.0 * p.z};
+        addXY(lines, pixelsOf(projectContourPoint(net.camera, p)),
+              pixelsOf(projectContourPoint(net.camera, q)), jitter);
+        unspiked &= ~1u;
       }
-      if ((faces->faces & 2) != 0) {
-        const PixelPoint from = faces->ends[1][0], to = faces->ends[1][1];
-        lines.add(from.x, from.y, to.x, to.y);
-      }
-      if ((faces->faces & 4) != 0) {
-        const PixelPoint from = faces->ends[2][0], to = faces->ends[2][1];
-        lines.add(jitteredPixelCoordinate(from.x, jitter[4]),
-                  jitteredPixelCoordinate(from.y, jitter[5]), to.x, to.y);
-      }
+      addJitteredFaces(lines, *faces, unspiked, jitter);
     }
     if (draws.resets(next++)) {
       resetJitter();
