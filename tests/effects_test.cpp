@@ -8,6 +8,7 @@
 #include <bit>
 #include <climits>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,57 @@ std::array<Corner, 3> modelCorners(int frameCounter, int copy) {
     return Corner{static_cast<int>(x * c - y * s + cx), static_cast<int>(x * s + y * c + cy)};
   };
   return {corner(10, 5), corner(-20, -2), corner(0, -20)};
+}
+
+// A console that tracks its drawing against one that does not, through random
+// runs of every operation that draws, on a buffer of an odd size: after each
+// step both hold the same words, so each title copy undoes all that was drawn.
+TEST(TitleCopies, TrackedDrawingIsUndoneByTheNextCopy) {
+  std::mt19937 random(7);
+  auto any = [&random](int lo, int hi) {
+    return std::uniform_int_distribution<int>(lo, hi)(random);
+  };
+  HeadlessConsole tracked(97, 61, kBefore), whole(97, 61, kBefore);
+  std::vector<std::uint32_t> elsewhere(97 * 61, kBefore);
+  tracked.trackDrawing(true);
+  startTime = 0;
+  testing::ScriptedClock clock(70000);  // bars draw
+  for (HeadlessConsole* console : {&tracked, &whole})
+    paintTitle(*console);
+  for (int step = 0; step < 4000; ++step) {
+    SCOPED_TRACE(step);
+    const int op = any(0, 19);
+    const auto seed = static_cast<std::uint32_t>(random());
+    const int x0 = any(0, 3) == 0 ? any(-100000, 100000) : any(-5, 101);
+    const int y0 = any(-5, 65), x1 = any(-5, 101), y1 = any(0, 3) == 0 ? INT_MIN : any(-5, 65);
+    const int frame = any(0, 10000);
+    for (HeadlessConsole* console : {&tracked, &whole}) {
+      seedRandom(seed);
+      console->frameCounter = frame;
+      if (op < 6) {
+        console->copyTitle();
+      } else if (op < 10) {
+        console->putPixel(x0, y0, 0x00FF0000u);
+      } else if (op < 12) {
+        console->putPixelRGB(x1, y0, 1, 2, 3);
+      } else if (op < 16) {
+        console->drawLine(x0, y0, x1, y1, 0x0000FF00u);
+      } else if (op < 17) {
+        drawCopperBars(*console);
+      } else if (op < 18) {
+        console->jitterTitle();
+      } else if (op < 19) {
+        (op + step) % 2 == 0 ? console->clearFrame() : console->drawCheckerboard(3, 77);
+      } else {
+        // Drawing into another buffer: a copy there must be whole.
+        std::uint32_t* own = console->pixels;
+        console->pixels = elsewhere.data();
+        console->copyTitle();
+        console->pixels = own;
+      }
+    }
+    ASSERT_TRUE(tracked.snapshot() == whole.snapshot());
+  }
 }
 
 // The chain drawn edge by edge from the closed form, copy 0 first, in the

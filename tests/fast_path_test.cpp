@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 #include <thread>
@@ -133,20 +134,30 @@ TEST_F(FastPathOnRandomStates, BallsAndCrossingsMatchTheModel) {
 
 // renderAhead against renderRollByRoll: pixels, the generator's state, the
 // offsets and Intensity, over Intensity across every regime of the moduli
-// (above 32767 only 0 is a hit) and jitter carried in or not.
+// (above 32767 only 0 is a hit) and jitter carried in or not. Both consoles
+// track their drawing: a title copy after the frame must undo all of it.
 TEST_F(FastPathOnRandomStates, RenderAheadMatchesRollByRoll) {
   const float intensities[] = {1000.0f, 990.0f,  400.0f, 327.68f, 327.67f, 100.0f,
                                32.768f, 32.767f, 5.0f,   1.5f,    1.0f,    0.02f};
+  const float carriedOffsets[] = {-3.5f, 37.25f, 3.0e6f, std::numeric_limits<float>::quiet_NaN()};
   auto fast = std::make_unique<BlobField>(), model = std::make_unique<BlobField>();
   HeadlessConsole byRoll(320, 240, 0x00102030), ahead(320, 240, 0x00102030);
+  const testing::Frame title = byRoll.snapshot();
+  for (HeadlessConsole* console : {&byRoll, &ahead})
+    console->trackDrawing(true);
   for (int run = 0; run < 1500; ++run) {
     SCOPED_TRACE(run);
     randomField(*fast, *model);
-    const float intensity = run % 3 == 0 ? intensities[run / 3 % std::size(intensities)]
-                                         : std::uniform_real_distribution<float>(1, 1000)(random_);
+    float intensity = run % 3 == 0 ? intensities[run / 3 % std::size(intensities)]
+                                   : std::uniform_real_distribution<float>(1, 1000)(random_);
     const auto seed = static_cast<std::uint32_t>(random_());
     float carried[6] = {};
-    if (run % 5 == 0) carried[roll(6)] = -3.5f;
+    if (run % 5 == 0) {
+      const std::size_t which = run / 5 % std::size(carriedOffsets);
+      carried[roll(6)] = carriedOffsets[which];
+      // Far and NaN offsets at low Intensity, where they last until lines use them.
+      if (which > 0) intensity = 1.0f + static_cast<float>(roll(3));
+    }
 
     auto renderWith = [&](BlobField& f, HeadlessConsole& console, bool useAhead) {
       Intensity = intensity;
@@ -169,6 +180,10 @@ TEST_F(FastPathOnRandomStates, RenderAheadMatchesRollByRoll) {
     ASSERT_EQ(std::memcmp(ahead.pixels, byRoll.pixels, 320 * 240 * 4), 0);
     for (float offset : jitter)
       EXPECT_EQ(offset, 0.0f);
+    for (HeadlessConsole* console : {&byRoll, &ahead}) {
+      console->copyTitle();
+      ASSERT_TRUE(console->snapshot() == title) << (console == &ahead ? "ahead" : "roll by roll");
+    }
   }
 }
 

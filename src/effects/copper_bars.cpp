@@ -58,6 +58,9 @@ void drawCopperBars(DemoConsole& console) {
       std::fill_n(console.pixels + memoryRow * console.width, std::min(kLineLength, console.width),
                   packRGB(255, green, blue));
     }
+    // The bar's lines take consecutive memory rows.
+    const long long lastRow = console.height - 1LL;
+    console.markDrawn(0, lastRow - (base + kBarLines - 1LL), kLineLength, lastRow - base + 1);
   }
 }
 

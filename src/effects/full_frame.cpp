@@ -23,6 +23,7 @@ std::size_t pixelCount(int width, int height) {
 }  // namespace
 
 void DemoConsole::clearFrame() {
+  drawnEverywhere();
   const std::size_t count = pixelCount(width, height);
   std::fill_n(pixels, count, 0u);
   std::fill_n(zBuffer.get(), count, kFarDepth);
@@ -33,6 +34,7 @@ void DemoConsole::drawCheckerboard(int cellSize, int level) {
   // wraps in 32 bits (level -1 gives 0xFFFEFEFF), as the show has always drawn it.
   const int m = level % 256;
   const std::uint32_t colour = static_cast<std::uint32_t>(m) * kGreyMultiplier;
+  drawnEverywhere();
   for (int memoryRow = 0; memoryRow < height; ++memoryRow) {
     const int rowCell = memoryRow / cellSize;
     std::uint32_t* row = pixels + static_cast<std::ptrdiff_t>(width) * memoryRow;
@@ -47,11 +49,26 @@ void DemoConsole::drawCheckerboard(int cellSize, int level) {
 
 void DemoConsole::copyTitle() {
   const auto* title = static_cast<const std::uint32_t*>(titleSurface->lock());
-  std::copy_n(title, pixelCount(width, height), pixels);
+  if (titleShown_ && titleShownAt_ == pixels) {
+    // Only where something was drawn since the last copy (rectangles may overlap).
+    for (int i = 0; i < drawnCount_; ++i) {
+      const Drawn& d = drawn_[i];
+      for (int row = d.top; row < d.bottom; ++row) {
+        const std::ptrdiff_t start = static_cast<std::ptrdiff_t>(row) * width + d.left;
+        std::copy_n(title + start, d.right - d.left, pixels + start);
+      }
+    }
+  } else {
+    std::copy_n(title, pixelCount(width, height), pixels);
+  }
   titleSurface->unlock();
+  titleShown_ = tracking_;
+  titleShownAt_ = pixels;
+  drawnCount_ = 0;
 }
 
 void DemoConsole::jitterTitle() {
+  drawnEverywhere();
   const auto* title = static_cast<const std::uint32_t*>(titleSurface->lock());
   // One write position for the whole call: each row's run follows the previous
   // row's run directly, so the skips add up and the picture shears leftward.

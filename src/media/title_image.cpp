@@ -17,6 +17,8 @@ constexpr std::streamsize kHeaderBytes = 18;
 }  // namespace
 
 void DemoConsole::loadTitleImage(const char* fileName) {
+  // Whatever happens below, the back buffer may no longer show the title.
+  drawnEverywhere();
   std::ifstream file(fileName, std::ios::in | std::ios::binary);
   if (file.fail()) throw ptc::DynamicError("could not open image file for reading");
 

@@ -50,14 +50,6 @@ void resetJitter() {
     offset = 0.0f;
 }
 
-// The XY line of a cell, from its segment's ends in pixels.
-[[gnu::always_inline]] inline void addXY(LineBatch& lines, PixelPoint from, PixelPoint to,
-                                         const float (&offsets)[6]) {
-  lines.add(jitteredPixelCoordinate(from.x, offsets[0]),
-            jitteredPixelCoordinate(from.y, offsets[1]), jitteredPixelCoordinate(to.x, offsets[2]),
-            jitteredPixelCoordinate(to.y, offsets[3]));
-}
-
 // A cell's lines with no jitter and no spike: its faces' ends as they are.
 [[gnu::always_inline]] inline void addPlainFaces(LineBatch& lines, const WireCell& cell) {
   for (int family = 0; family < 3; ++family) {
@@ -72,7 +64,12 @@ void resetJitter() {
 // line not at all, the YZ line at its first end.
 [[gnu::always_inline]] inline void addJitteredFaces(LineBatch& lines, const WireCell& cell,
                                                     unsigned faces, const float (&offsets)[6]) {
-  if ((faces & 1u) != 0) addXY(lines, cell.ends[0][0], cell.ends[0][1], offsets);
+  if ((faces & 1u) != 0) {
+    const PixelPoint from = cell.ends[0][0], to = cell.ends[0][1];
+    lines.add(jitteredPixelCoordinate(from.x, offsets[0]),
+              jitteredPixelCoordinate(from.y, offsets[1]),
+              jitteredPixelCoordinate(to.x, offsets[2]), jitteredPixelCoordinate(to.y, offsets[3]));
+  }
   if ((faces & 2u) != 0) {
     const PixelPoint from = cell.ends[1][0], to = cell.ends[1][1];
     lines.add(from.x, from.y, to.x, to.y);
@@ -86,6 +83,37 @@ void resetJitter() {
 
 PixelPoint pixelsOf(const Vector& projected) {
   return {toPixelCoordinate(projected.x), toPixelCoordinate(projected.y)};
+}
+
+// Marks on the console the columns x0..x1 and rows y0..y1 (y upward, either
+// order) as drawn.
+void markDrawn(DemoConsole& console, long long x0, long long y0, long long x1, long long y1) {
+  const long long lastRow = console.height - 1LL;
+  console.markDrawn(std::min(x0, x1), lastRow - std::max(y0, y1), std::max(x0, x1) + 1,
+                    lastRow - std::min(y0, y1) + 1);
+}
+
+// Marks where the lines of `net` can land: within its ends' bounds, moved by
+// at most the jitter (the rolled offsets lie within ±10). Lines thrown by a
+// spike are marked one by one.
+void markNetDrawn(DemoConsole& console, const WireNet& net) {
+  if (net.count == 0) return;
+  // Beyond this an offset moves ends by more than its size (float rounding).
+  constexpr float kNearReach = 1048576.0f;
+  float reach = 10.0f;
+  bool near = net.endsExactInFloat;
+  for (const float offset : jitter) {
+    near &= std::fabs(offset) <= kNearReach;  // false for NaN
+    reach = std::max(reach, std::fabs(offset));
+  }
+  if (!near) {
+    console.markDrawn(0, 0, console.width, console.height);
+    return;
+  }
+  // An end moves by less than the offset plus one for the float sum's
+  // rounding and one for the truncation.
+  const long long pad = static_cast<long long>(reach) + 3;
+  markDrawn(console, net.low.x - pad, net.low.y - pad, net.high.x + pad, net.high.y + pad);
 }
 
 }  // namespace
@@ -285,6 +313,7 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
       draws.at(next++) % rollModulus(10.0) == 0 ? kFlashColour : kContourColour;
   // One colour for every line: the batch may draw them in any order.
   lines.open(console.pixels, console.width, console.height, colour);
+  markNetDrawn(console, net);
 
   bool jittered =
       std::any_of(std::begin(jitter), std::end(jitter), [](float o) { return o != 0.0f; });
@@ -358,8 +387,14 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
         ContourPoint q = xy.second;
         if (collapse) p = {0.0 * p.x, 0.0 * p.y, 0.0 * p.z};
         if (stretch) q = {3.0 * p.x, 3.0 * p.y, 3.0 * p.z};
-        addXY(lines, pixelsOf(projectContourPoint(net.camera, p)),
-              pixelsOf(projectContourPoint(net.camera, q)), jitter);
+        const PixelPoint from = pixelsOf(projectContourPoint(net.camera, p));
+        const PixelPoint to = pixelsOf(projectContourPoint(net.camera, q));
+        const std::int32_t x0 = jitteredPixelCoordinate(from.x, jitter[0]);
+        const std::int32_t y0 = jitteredPixelCoordinate(from.y, jitter[1]);
+        const std::int32_t x1 = jitteredPixelCoordinate(to.x, jitter[2]);
+        const std::int32_t y1 = jitteredPixelCoordinate(to.y, jitter[3]);
+        lines.add(x0, y0, x1, y1);
+        markDrawn(console, x0, y0, x1, y1);
         unspiked &= ~1u;
       }
       addJitteredFaces(lines, *faces, unspiked, jitter);

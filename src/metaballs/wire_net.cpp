@@ -3,6 +3,7 @@
 // edges are crossed.
 #include "metaballs/wire_net.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -154,6 +155,7 @@ void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net,
   // c lies within ±2^24 exactly when c + 2^24, taken modulo 2^32, is at most 2^25.
   constexpr std::uint32_t kFloatExact = 1u << 24;
   bool exact = true;
+  PixelPoint low = {INT32_MAX, INT32_MAX}, high = {INT32_MIN, INT32_MIN};
   for (std::size_t i = 0; i < edgeCount; ++i) {
     const int slot = scratch.edgeSlot[i];
     const PixelPoint end = {toPixelCoordinate(scratch.pointX[i]),
@@ -161,8 +163,12 @@ void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net,
     scratch.edgePixels[slot] = end;
     exact &= static_cast<std::uint32_t>(end.x) + kFloatExact <= 2 * kFloatExact &&
              static_cast<std::uint32_t>(end.y) + kFloatExact <= 2 * kFloatExact;
+    low = {std::min(low.x, end.x), std::min(low.y, end.y)};
+    high = {std::max(high.x, end.x), std::max(high.y, end.y)};
   }
   net.endsExactInFloat = exact;
+  net.low = low;
+  net.high = high;
 
   // Which faces have a segment, a row of cells (x, y) at a time with one bit
   // per z: a face has one when exactly two or all four of its edges are

@@ -29,6 +29,9 @@ struct WireNet {
   // Every end lies within ±2^24, where a float holds it exactly: a zero
   // jitter leaves such an end as it is.
   bool endsExactInFloat = true;
+  // Every end lies within low..high on both axes (empty when low > high).
+  PixelPoint low = {0, 0};
+  PixelPoint high = {-1, -1};
   WireCell cells[kCellTotal];
 };
 

@@ -1,6 +1,7 @@
 // DemoConsole: creation, the pixel stores and presenting a frame.
 #include "shell/demo_console.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -39,6 +40,45 @@ void DemoConsole::create(const char* title, int width_, int height_) {
   height = backSurface->height();
   pitch = backSurface->pitch();
   frameCounter = 0;
+  drawnEverywhere();
+}
+
+void DemoConsole::trackDrawing(bool on) {
+  if (on == tracking_) return;
+  tracking_ = on;
+  drawnEverywhere();
+}
+
+void DemoConsole::addDrawn(long long left, long long top, long long right, long long bottom) {
+  left = std::max(left, 0LL);
+  top = std::max(top, 0LL);
+  right = std::min(right, static_cast<long long>(width));
+  bottom = std::min(bottom, static_cast<long long>(height));
+  if (left >= right || top >= bottom) return;
+  const Drawn added{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
+                    static_cast<int>(bottom)};
+  if (drawnCount_ < kMostDrawn) {
+    drawn_[drawnCount_++] = added;
+    return;
+  }
+  // All taken: widen the rectangle whose area grows least.
+  auto joined = [&added](const Drawn& d) {
+    return Drawn{std::min(d.left, added.left), std::min(d.top, added.top),
+                 std::max(d.right, added.right), std::max(d.bottom, added.bottom)};
+  };
+  auto area = [](const Drawn& d) {
+    return static_cast<long long>(d.right - d.left) * (d.bottom - d.top);
+  };
+  int best = 0;
+  long long bestGrowth = 0;
+  for (int i = 0; i < kMostDrawn; ++i) {
+    const long long growth = area(joined(drawn_[i])) - area(drawn_[i]);
+    if (i == 0 || growth < bestGrowth) {
+      best = i;
+      bestGrowth = growth;
+    }
+  }
+  drawn_[best] = joined(drawn_[best]);
 }
 
 void DemoConsole::lock() {
@@ -54,12 +94,14 @@ void DemoConsole::putPixelRGB(int x, int y, int r, int g, int b) {
   const long long row = static_cast<long long>(height) - 1 - y;
   if (outside(x, row, width, height)) return;
   pixels[x + width * row] = packRGB(r, g, b);
+  markDrawn(x, row, x + 1LL, row + 1);
 }
 
 void DemoConsole::putPixel(int x, int y, std::uint32_t colour) {
   const long long row = static_cast<long long>(height) - 1 - y;
   if (outside(x, row, width, height)) return;
   pixels[x + width * row] = colour;
+  markDrawn(x, row, x + 1LL, row + 1);
 }
 
 void DemoConsole::present() {

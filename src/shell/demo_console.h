@@ -58,6 +58,19 @@ class DemoConsole : public ptc::Console {
   // Throws ptc::DynamicError when the file cannot be opened or is not acceptable.
   void loadTitleImage(const char* fileName);
 
+  // While tracking is on, the console remembers where it has drawn since the
+  // last copyTitle(), and the next copyTitle() copies the title back only
+  // there. The show's frames turn it on: all their drawing goes through the
+  // console's operations, and drawing that writes `pixels` itself reports
+  // what it touched through markDrawn(). Writing the back buffer in any other
+  // way while it is on leaves the next title copy wrong. Off at first.
+  void trackDrawing(bool on);
+  // The back buffer may differ from the title inside columns left..right − 1
+  // of memory rows top..bottom − 1 (clipped to the buffer).
+  void markDrawn(long long left, long long top, long long right, long long bottom) {
+    if (titleShown_) addDrawn(left, top, right, bottom);
+  }
+
   // Fields, in the order the rest of the show knows them.
   std::unique_ptr<ptc::Surface> backSurface;
   std::uint32_t* pixels = nullptr;  // packed rows, memory row 0 at the top
@@ -68,6 +81,24 @@ class DemoConsole : public ptc::Console {
   int frameCounter = 0;
   std::unique_ptr<ptc::Surface> titleSurface;
   std::unique_ptr<ptc::Area> screenArea;
+
+ private:
+  void addDrawn(long long left, long long top, long long right, long long bottom);
+  // The back buffer no longer holds the title outside a few rectangles.
+  void drawnEverywhere() { titleShown_ = false; }
+
+  // Where the back buffer differs from the title, while titleShown_: outside
+  // these rectangles (memory rows and columns, half-open) `titleShownAt_`
+  // holds the title picture.
+  struct Drawn {
+    int left, top, right, bottom;
+  };
+  static constexpr int kMostDrawn = 8;
+  bool tracking_ = false;
+  bool titleShown_ = false;
+  const std::uint32_t* titleShownAt_ = nullptr;
+  int drawnCount_ = 0;
+  Drawn drawn_[kMostDrawn] = {};
 };
 
 }  // namespace vornisk
