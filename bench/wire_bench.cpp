@@ -1,15 +1,18 @@
 // Speed of the metaball wire net: one frame's field rebuild and render at the
-// show's first and last Intensity, and drawLine for short lines and for lines
+// show's first and last Intensity, marking one frame's draws, and drawLine for short lines and for lines
 // with one end up to 2^31 pixels off screen (which must cost their on-screen
 // pixels, not their length).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "metaballs/blob_field.h"
+#include "metaballs/draws_ahead.h"
 #include "ptc/headless.h"
 #include "shell/demo_console.h"
 #include "shell/random.h"
@@ -61,6 +64,28 @@ void BM_FieldRebuildAndRender(benchmark::State& state) {
 }
 // Arguments are Intensity × 1000: 1000.0 and the floor 1.0.
 BENCHMARK(BM_FieldRebuildAndRender)->Arg(1000000)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+// Marking a frame's draws (31,000, the colour roll and nine rolls a cell) for
+// the candidate rolls and clearing reset rolls, at Intensity × 1000 =
+// state.range(0); 26834 marks spikes apart from jitter, as most of the show does.
+void BM_MarkFrameDraws(benchmark::State& state) {
+  const double intensity = static_cast<double>(state.range(0)) / 1000.0;
+  const auto modulus = [intensity](double factor) {
+    return static_cast<std::uint32_t>(intensity * factor);
+  };
+  const auto below = static_cast<std::uint32_t>(std::ceil(std::min(intensity, 1000.0)));
+  const draws_detail::Marks marks(modulus(100.0), modulus(1000.0), below);
+  auto draws = std::make_unique<DrawsAhead>();
+  constexpr std::size_t kFrameDraws = 1 + 9 * 3375;
+  std::uint32_t state32 = 12345;
+  for (auto _ : state) {
+    draws->start(state32, marks);
+    benchmark::DoNotOptimize(draws->nextCandidate(kFrameDraws - 1, kFrameDraws));
+    draws->finish();
+    state32 = draws->stateAfter(kFrameDraws);
+  }
+}
+BENCHMARK(BM_MarkFrameDraws)->Arg(1000000)->Arg(26834)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 struct Line {
   int x0, y0, x1, y1;

@@ -68,9 +68,9 @@ struct Marks {
 };
 
 // Marks one block: `laneStates` hold the states that make each lane's first
-// draw and are left at the next block's. The marks of draw 32·l + i go to bit
-// i of candidates[l] and (when flagged) resets[l].
-void fillBlock(std::uint32_t* laneStates, const Marks& marks, std::uint32_t* candidates,
+// draw. The marks of draw 32·l + i go to bit i of candidates[l] and (when
+// flagged) resets[l].
+void fillBlock(const std::uint32_t* laneStates, const Marks& marks, std::uint32_t* candidates,
                std::uint32_t* resets);
 
 // The generator's step taken i times, for the i-th draw of a lane's run.
