@@ -31,6 +31,11 @@ class LineBatch {
       wideLines_[wideCount_++] = {x0, y0, x1, y1};
     }
   }
+  // A line whose ends are known to fit in 16 bits.
+  void addShort(const ShortLineEnds& line) {
+    lines_[count_++] = line;
+    if (count_ % kChunk == 0) listed_.store(count_, std::memory_order_release);
+  }
   void close();
 
   // The helper's side: whether a batch is open, and drawing its lines until it
