@@ -38,11 +38,15 @@ void paintTitle(HeadlessConsole& console) {
 
 TEST(FullFrame, ClearFrameBlanksEveryWordAndSetsFarDepth) {
   HeadlessConsole console(320, 240, kBefore);
-  std::fill_n(console.zBuffer.get(), 320 * 240, 1.5f);
-  console.clearFrame();
-  EXPECT_EQ(console.snapshot(), testing::Frame(320 * 240, 0u));
-  for (int i = 0; i < 320 * 240; ++i)
-    ASSERT_EQ(std::bit_cast<std::uint32_t>(console.zBuffer[i]), 0x47435000u) << "depth " << i;
+  // Twice: without tracking, a clear knows nothing of what was written since the last one.
+  for (int round = 0; round < 2; ++round) {
+    std::fill_n(console.pixels, 320 * 240, kBefore);
+    std::fill_n(console.zBuffer.get(), 320 * 240, 1.5f);
+    console.clearFrame();
+    EXPECT_EQ(console.snapshot(), testing::Frame(320 * 240, 0u));
+    for (int i = 0; i < 320 * 240; ++i)
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(console.zBuffer[i]), 0x47435000u) << "depth " << i;
+  }
 }
 
 // A 7 × 5 board: '#' for `colour`, '.' for 0, '?' for anything else (such as
@@ -194,7 +198,8 @@ std::array<Corner, 3> modelCorners(int frameCounter, int copy) {
 
 // A console that tracks its drawing against one that does not, through random
 // runs of every operation that draws, on a buffer of an odd size: after each
-// step both hold the same words, so each title copy undoes all that was drawn.
+// step both hold the same words (and, once cleared, the same depths), so each
+// title copy or clear undoes all that was drawn.
 TEST(TitleCopies, TrackedDrawingIsUndoneByTheNextCopy) {
   std::mt19937 random(7);
   auto any = [&random](int lo, int hi) {
@@ -207,9 +212,13 @@ TEST(TitleCopies, TrackedDrawingIsUndoneByTheNextCopy) {
   testing::ScriptedClock clock(70000);  // bars draw
   for (HeadlessConsole* console : {&tracked, &whole})
     paintTitle(*console);
+  bool cleared = false;
   for (int step = 0; step < 4000; ++step) {
     SCOPED_TRACE(step);
     const int op = any(0, 19);
+    // The title is the usual background in the first half, black in the second.
+    const bool onBlack = step >= 2000;
+    cleared |= onBlack && op < 6;
     const auto seed = static_cast<std::uint32_t>(random());
     const int x0 = any(0, 3) == 0 ? any(-100000, 100000) : any(-5, 101);
     const int y0 = any(-5, 65), x1 = any(-5, 101), y1 = any(0, 3) == 0 ? INT_MIN : any(-5, 65);
@@ -218,7 +227,7 @@ TEST(TitleCopies, TrackedDrawingIsUndoneByTheNextCopy) {
       seedRandom(seed);
       console->frameCounter = frame;
       if (op < 6) {
-        console->copyTitle();
+        onBlack ? console->clearFrame() : console->copyTitle();
       } else if (op < 10) {
         console->putPixel(x0, y0, 0x00FF0000u);
       } else if (op < 12) {
@@ -230,16 +239,23 @@ TEST(TitleCopies, TrackedDrawingIsUndoneByTheNextCopy) {
       } else if (op < 18) {
         console->jitterTitle();
       } else if (op < 19) {
-        (op + step) % 2 == 0 ? console->clearFrame() : console->drawCheckerboard(3, 77);
+        onBlack ? console->copyTitle() : console->drawCheckerboard(3, 77);
       } else {
-        // Drawing into another buffer: a copy there must be whole.
+        // Drawing into another buffer: a repaint there must be whole.
         std::uint32_t* own = console->pixels;
         console->pixels = elsewhere.data();
-        console->copyTitle();
+        onBlack ? console->clearFrame() : console->copyTitle();
         console->pixels = own;
       }
     }
     ASSERT_TRUE(tracked.snapshot() == whole.snapshot());
+    if (cleared) {
+      ASSERT_TRUE(std::equal(tracked.zBuffer.get(), tracked.zBuffer.get() + 97 * 61,
+                             whole.zBuffer.get(), [](float a, float b) {
+                               return std::bit_cast<std::uint32_t>(a) ==
+                                      std::bit_cast<std::uint32_t>(b);
+                             }));
+    }
   }
 }
 

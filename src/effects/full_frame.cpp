@@ -22,11 +22,31 @@ std::size_t pixelCount(int width, int height) {
 
 }  // namespace
 
+template <typename Repaint>
+void DemoConsole::repaintDrawn(Repaint repaint) {
+  for (int i = 0; i < drawnCount_; ++i) {
+    const Drawn& d = drawn_[i];
+    for (int row = d.top; row < d.bottom; ++row) {
+      repaint(static_cast<std::ptrdiff_t>(row) * width + d.left,
+              static_cast<std::size_t>(d.right - d.left));
+    }
+  }
+  drawnCount_ = 0;
+}
+
 void DemoConsole::clearFrame() {
-  drawnEverywhere();
   const std::size_t count = pixelCount(width, height);
-  std::fill_n(pixels, count, 0u);
-  std::fill_n(zBuffer.get(), count, kFarDepth);
+  auto clear = [this](std::ptrdiff_t start, std::size_t words) {
+    std::fill_n(pixels + start, words, 0u);
+  };
+  if (repaintOnlyDrawn(Background::Black)) {
+    repaintDrawn(clear);
+  } else {
+    clear(0, count);
+  }
+  // Nothing else writes the z-buffer: while tracking, one fill lasts.
+  if (!depthCleared_) std::fill_n(zBuffer.get(), count, kFarDepth);
+  depthCleared_ = tracking_;
 }
 
 void DemoConsole::drawCheckerboard(int cellSize, int level) {
@@ -49,22 +69,15 @@ void DemoConsole::drawCheckerboard(int cellSize, int level) {
 
 void DemoConsole::copyTitle() {
   const auto* title = static_cast<const std::uint32_t*>(titleSurface->lock());
-  if (titleShown_ && titleShownAt_ == pixels) {
-    // Only where something was drawn since the last copy (rectangles may overlap).
-    for (int i = 0; i < drawnCount_; ++i) {
-      const Drawn& d = drawn_[i];
-      for (int row = d.top; row < d.bottom; ++row) {
-        const std::ptrdiff_t start = static_cast<std::ptrdiff_t>(row) * width + d.left;
-        std::copy_n(title + start, d.right - d.left, pixels + start);
-      }
-    }
+  auto copy = [this, title](std::ptrdiff_t start, std::size_t words) {
+    std::copy_n(title + start, words, pixels + start);
+  };
+  if (repaintOnlyDrawn(Background::Title)) {
+    repaintDrawn(copy);
   } else {
-    std::copy_n(title, pixelCount(width, height), pixels);
+    copy(0, pixelCount(width, height));
   }
   titleSurface->unlock();
-  titleShown_ = tracking_;
-  titleShownAt_ = pixels;
-  drawnCount_ = 0;
 }
 
 void DemoConsole::jitterTitle() {

@@ -41,12 +41,22 @@ void DemoConsole::create(const char* title, int width_, int height_) {
   pitch = backSurface->pitch();
   frameCounter = 0;
   drawnEverywhere();
+  depthCleared_ = false;
 }
 
 void DemoConsole::trackDrawing(bool on) {
   if (on == tracking_) return;
   tracking_ = on;
   drawnEverywhere();
+  depthCleared_ = false;
+}
+
+bool DemoConsole::repaintOnlyDrawn(Background shown) {
+  const bool onlyDrawn = background_ == shown && backgroundAt_ == pixels;
+  background_ = tracking_ ? shown : Background::Unknown;
+  backgroundAt_ = pixels;
+  if (!onlyDrawn) drawnCount_ = 0;
+  return onlyDrawn;
 }
 
 void DemoConsole::addDrawn(long long left, long long top, long long right, long long bottom) {

@@ -59,16 +59,18 @@ class DemoConsole : public ptc::Console {
   void loadTitleImage(const char* fileName);
 
   // While tracking is on, the console remembers where it has drawn since the
-  // last copyTitle(), and the next copyTitle() copies the title back only
-  // there. The show's frames turn it on: all their drawing goes through the
-  // console's operations, and drawing that writes `pixels` itself reports
-  // what it touched through markDrawn(). Writing the back buffer in any other
-  // way while it is on leaves the next title copy wrong. Off at first.
+  // last title copy or black clear, and the next one repaints only there when
+  // it repaints the same background; a clear also leaves the z-buffer alone
+  // once it holds the clear depth. The show's frames turn it on: all their
+  // drawing goes through the console's operations, and drawing that writes
+  // `pixels` itself reports what it touched through markDrawn(). Writing the
+  // back buffer or the z-buffer in any other way while it is on leaves the
+  // next copy or clear wrong. Off at first.
   void trackDrawing(bool on);
-  // The back buffer may differ from the title inside columns left..right − 1
-  // of memory rows top..bottom − 1 (clipped to the buffer).
+  // The back buffer may differ from its background inside columns
+  // left..right − 1 of memory rows top..bottom − 1 (clipped to the buffer).
   void markDrawn(long long left, long long top, long long right, long long bottom) {
-    if (titleShown_) addDrawn(left, top, right, bottom);
+    if (background_ != Background::Unknown) addDrawn(left, top, right, bottom);
   }
 
   // Fields, in the order the rest of the show knows them.
@@ -84,21 +86,30 @@ class DemoConsole : public ptc::Console {
 
  private:
   void addDrawn(long long left, long long top, long long right, long long bottom);
-  // The back buffer no longer holds the title outside a few rectangles.
-  void drawnEverywhere() { titleShown_ = false; }
+  // The back buffer no longer holds one background outside a few rectangles.
+  void drawnEverywhere() { background_ = Background::Unknown; }
+  // What the background repaint `shown` still has to do: true when only the
+  // rectangles need it, false for the whole buffer. Records `shown` as the
+  // background from here on.
+  enum class Background { Unknown, Title, Black };
+  bool repaintOnlyDrawn(Background shown);
+  // Repaints each rectangle a row at a time, through repaint(first word,
+  // words), and forgets them (effects/full_frame.cpp).
+  template <typename Repaint>
+  void repaintDrawn(Repaint repaint);
 
-  // Where the back buffer differs from the title, while titleShown_: outside
-  // these rectangles (memory rows and columns, half-open) `titleShownAt_`
-  // holds the title picture.
+  // While background_ is known: outside these rectangles (memory rows and
+  // columns, half-open) `backgroundAt_` holds it.
   struct Drawn {
     int left, top, right, bottom;
   };
   static constexpr int kMostDrawn = 8;
   bool tracking_ = false;
-  bool titleShown_ = false;
-  const std::uint32_t* titleShownAt_ = nullptr;
+  Background background_ = Background::Unknown;
+  const std::uint32_t* backgroundAt_ = nullptr;
   int drawnCount_ = 0;
   Drawn drawn_[kMostDrawn] = {};
+  bool depthCleared_ = false;  // while tracking: every z-buffer entry holds the clear depth
 };
 
 }  // namespace vornisk
