@@ -1,18 +1,20 @@
 // Speed of the metaball wire net: one frame's field rebuild and render at the
-// show's first and last Intensity, marking one frame's draws, and drawLine for short lines and for lines
-// with one end up to 2^31 pixels off screen (which must cost their on-screen
-// pixels, not their length).
+// show's first and last Intensity, marking one frame's draws, and drawLine for short lines and for
+// lines with one end up to 2^31 pixels off screen (which must cost their on-screen pixels, not
+// their length).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "metaballs/blob_field.h"
 #include "metaballs/draws_ahead.h"
+#include "metaballs/wire_net.h"
 #include "ptc/headless.h"
 #include "shell/demo_console.h"
 #include "shell/random.h"
@@ -40,6 +42,33 @@ void BM_FieldRebuild(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_FieldRebuild);
+
+// The crossings and the wire net of the show's fields, frame after frame, as
+// the worker prepares them: the crossings set back, the field's values copied
+// in (about 32 KB, in place of the balls), the crossings and the net.
+void BM_CrossingsAndWireNet(benchmark::State& state) {
+  constexpr int kFrames = 64;
+  auto fields = std::make_unique<BlobField[]>(kFrames);
+  for (int frame = 0; frame < kFrames; ++frame) {
+    fields[frame].reset();
+    addShowBalls(fields[frame], 600 * frame);
+  }
+  auto console = makeConsole();
+  const Matrix camera = wireCamera(*console);
+  auto work = std::make_unique<BlobField>();
+  auto net = std::make_unique<WireNet>();
+  auto scratch = std::make_unique<WireScratch>();
+  work->reset();
+  int frame = 0;
+  for (auto _ : state) {
+    work->resetAfterCrossings();
+    std::memcpy(work->value, fields[frame].value, sizeof work->value);
+    frame = (frame + 1) % kFrames;
+    buildWireNet(*work, camera, *net, *scratch);
+    benchmark::DoNotOptimize(net->count);
+  }
+}
+BENCHMARK(BM_CrossingsAndWireNet);
 
 // The show's metaball step: reset, six balls, render. Intensity is held at the
 // given value (frame counters that are not multiples of 10 do not age it).

@@ -1,14 +1,17 @@
 // The metaball field and its wire net, where the whole-show golden test does
 // not reach: odd ball arguments, every corner pattern of the face table, the
 // open edge at layer 15, huge or undefined projected coordinates, and render()'s
-// random draws, roll moduli, ageing, spike pixels and allocations.
+// random draws, roll moduli, ageing, spike pixels and allocations. The face
+// table is checked on the wire net as well.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <map>
+#include <memory>
 #include <new>
 #include <set>
 #include <tuple>
@@ -17,6 +20,7 @@
 
 #include "metaballs/blob_field.h"
 #include "metaballs/pixel_coordinate.h"
+#include "metaballs/wire_net.h"
 #include "shell/random.h"
 #include "shell/show_state.h"
 #include "support/test_support.h"
@@ -124,6 +128,9 @@ TEST_F(Metaballs, FaceTableForEveryCornerPatternAndFamily) {
   const std::map<int, std::pair<int, int>> table = {
       {3, {1, 2}}, {5, {4, 1}}, {6, {2, 4}}, {9, {8, 1}}, {10, {8, 2}}, {12, {8, 4}}, {15, {8, 4}}};
   const double levels[3] = {-0.5, 0.0, 1.5};
+  const Matrix camera = wireCamera(HeadlessConsole(320, 240));
+  auto net = std::make_unique<WireNet>();
+  auto scratch = std::make_unique<WireScratch>();
   for (const FaceFamily family : {FaceFamily::XY, FaceFamily::XZ, FaceFamily::YZ}) {
     const int u = family == FaceFamily::YZ ? 1 : 0;
     const int v = family == FaceFamily::XY ? 1 : 2;
@@ -157,7 +164,21 @@ TEST_F(Metaballs, FaceTableForEveryCornerPatternAndFamily) {
       const auto segment = field.faceSegment(family, 6, 7, 8);
       const auto row = table.find(mask);
       ASSERT_EQ(segment.has_value(), row != table.end()) << "mask " << mask;
+      // The wire net finds the same face, with the segment's ends in pixels.
+      buildWireNet(field, camera, *net, *scratch);
+      const int f = static_cast<int>(family);
+      const auto cell = std::find_if(net->cells, net->cells + net->count, [](const WireCell& c) {
+        return c.index == (8 * 15 + 7) * 15 + 6;
+      });
+      const bool inNet = cell != net->cells + net->count && (cell->faces >> f & 1u) != 0;
+      ASSERT_EQ(inNet, segment.has_value()) << "mask " << mask;
       if (!segment) continue;
+      for (const auto& [end, point] :
+           {std::pair{0, segment->first}, std::pair{1, segment->second}}) {
+        const Vector projected = projectContourPoint(camera, point);
+        EXPECT_EQ(cell->ends[f][end].x, toPixelCoordinate(projected.x)) << "mask " << mask;
+        EXPECT_EQ(cell->ends[f][end].y, toPixelCoordinate(projected.y)) << "mask " << mask;
+      }
       for (const auto& [actual, bit] : {std::pair{segment->first, row->second.first},
                                         std::pair{segment->second, row->second.second}}) {
         EXPECT_EQ(std::tie(actual.x, actual.y, actual.z),

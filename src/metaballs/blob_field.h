@@ -25,6 +25,8 @@ struct ContourSegment {
   ContourPoint first, second;
 };
 
+struct CrossedEdges;
+
 // The renderer's six pixel offsets for line ends; zero between render() calls.
 extern float jitter[6];
 
@@ -43,6 +45,8 @@ class BlobField {
   void addBall(double x, double y, double z, double radius, double strength);
   // Fills the crossing blocks from `value`; expects them as reset() leaves them.
   void computeCrossings();
+  // The same, also listing the crossed edges in `listed`.
+  void computeCrossings(CrossedEdges& listed);
   // The contour segment of one face of cell (x, y, z), each 0..14, if any.
   std::optional<ContourSegment> faceSegment(FaceFamily family, int x, int y, int z) const;
   // Ages Intensity, extracts the contours and draws them with random disturbances.
@@ -76,6 +80,19 @@ class BlobField {
   // Which edges computeCrossings() examined and found changing sign, per axis
   // (X, Y, Z) and row [x][y], bit z: a superset of the crossed edges.
   std::uint16_t signChanges[3][kCells][kCells];
+};
+
+// The edges computeCrossings() found crossed at a point above their lower end
+// (a fraction above 0), with those points, listed as it finds them.
+struct CrossedEdges {
+  static constexpr int kMost = 3 * BlobField::kSize * BlobField::kSize * BlobField::kSize;
+  int count = 0;
+  double x[kMost], y[kMost], z[kMost];  // the contour points, cell units
+  // Which edge: axis · 4096 + (z · 16 + y) · 16 + x of its lower end.
+  std::uint16_t slot[kMost];
+  // Per axis and row [x][y], one bit per z. The rows at index 15 stay empty,
+  // as no edge there is examined, and so does the extra one past them.
+  std::uint16_t rows[3][BlobField::kSize][BlobField::kSize + 1];
 };
 
 // The show's six balls on their paths at frame `frameCounter`, added in order

@@ -2,6 +2,7 @@
 // yielding at most one segment, so the drawn net shows the surface's sections
 // with the planes x, y, z = const. A face's case comes from which of its edges
 // carry a crossing, not from the signs of its corners.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 
@@ -30,7 +31,14 @@ struct FaceEdge {
 
 }  // namespace
 
-void BlobField::computeCrossings() {
+namespace {
+
+// computeCrossings, listing the crossed edges in `listed` where it is given.
+template <bool kList>
+void findCrossings(BlobField& field, CrossedEdges* listed) {
+  constexpr int kSize = BlobField::kSize;
+  constexpr int kCells = BlobField::kCells;
+  const auto& value = field.value;
   // Signs first, one bit per lattice point along z: the edges whose ends differ
   // are then found a row at a time, and only those are interpolated. Edges
   // starting on a layer at index 15 are never examined: the net stays open
@@ -44,30 +52,56 @@ void BlobField::computeCrossings() {
       inside[x][y] = static_cast<std::uint16_t>(bits);
     }
   }
+  if constexpr (kList) {
+    listed->count = 0;
+    std::fill_n(&listed->rows[0][0][0], 3 * kSize * (kSize + 1), std::uint16_t{0});
+  }
   constexpr unsigned kExamined = (1u << kCells) - 1;
   for (int x = 0; x < kCells; ++x) {
     for (int y = 0; y < kCells; ++y) {
       const unsigned here = inside[x][y];
-      const unsigned alongX = (here ^ inside[x + 1][y]) & kExamined;
-      const unsigned alongY = (here ^ inside[x][y + 1]) & kExamined;
-      const unsigned alongZ = (here ^ (here >> 1)) & kExamined;
-      signChanges[0][x][y] = static_cast<std::uint16_t>(alongX);
-      signChanges[1][x][y] = static_cast<std::uint16_t>(alongY);
-      signChanges[2][x][y] = static_cast<std::uint16_t>(alongZ);
-      for (unsigned bits = alongX; bits != 0; bits &= bits - 1) {
-        const int z = std::countr_zero(bits);
-        crossX[x][y][z] = crossingFraction(value[x][y][z], value[x + 1][y][z]);
-      }
-      for (unsigned bits = alongY; bits != 0; bits &= bits - 1) {
-        const int z = std::countr_zero(bits);
-        crossY[x][y][z] = crossingFraction(value[x][y][z], value[x][y + 1][z]);
-      }
-      for (unsigned bits = alongZ; bits != 0; bits &= bits - 1) {
-        const int z = std::countr_zero(bits);
-        crossZ[x][y][z] = crossingFraction(value[x][y][z], value[x][y][z + 1]);
-      }
+      const double(&lower)[kSize] = value[x][y];
+      // The crossings of one axis's edges in this row, each edge's upper end
+      // at upper[z].
+      auto scan = [&](int axis, unsigned changes, const double* upper,
+                      double(&crossing)[kSize][kSize][kSize]) {
+        field.signChanges[axis][x][y] = static_cast<std::uint16_t>(changes);
+        for (unsigned bits = changes; bits != 0; bits &= bits - 1) {
+          const int z = std::countr_zero(bits);
+          const double fraction = crossingFraction(lower[z], upper[z]);
+          crossing[x][y][z] = fraction;
+          if constexpr (kList) {
+            if (!(fraction > 0.0)) continue;
+            // The point faceSegment places on the edge: it forms corner +
+            // direction · fraction on every axis, which off the edge's own
+            // axis adds 0 · fraction = +0 (the fraction lies in (0, 1]) to a
+            // whole number, the coordinate itself.
+            const int n = listed->count++;
+            listed->x[n] = axis == 0 ? x + fraction : x;
+            listed->y[n] = axis == 1 ? y + fraction : y;
+            listed->z[n] = axis == 2 ? z + fraction : z;
+            listed->slot[n] = static_cast<std::uint16_t>(axis * kSize * kSize * kSize +
+                                                         (z * kSize + y) * kSize + x);
+            listed->rows[axis][x][y] =
+                static_cast<std::uint16_t>(listed->rows[axis][x][y] | 1u << z);
+          }
+        }
+      };
+      scan(0, (here ^ inside[x + 1][y]) & kExamined, value[x + 1][y], field.crossX);
+      scan(1, (here ^ inside[x][y + 1]) & kExamined, value[x][y + 1], field.crossY);
+      scan(2, (here ^ (here >> 1)) & kExamined, lower + 1, field.crossZ);
     }
   }
+}
+
+}  // namespace
+
+void BlobField::computeCrossings() {
+  findCrossings<false>(*this, nullptr);
+}
+
+void BlobField::computeCrossings(CrossedEdges& listed) {
+  findCrossings<true>(*this, &listed);
 }
 
 std::optional<ContourSegment> BlobField::faceSegment(FaceFamily family, int x, int y, int z) const {

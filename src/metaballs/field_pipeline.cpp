@@ -37,7 +37,6 @@ void FieldPipeline::prepare(Slot& slot, const Key& key) {
     slot.fieldReset = true;
   }
   addShowBalls(field, key.frameCounter);
-  field.computeCrossings();
   buildWireNet(field, key.camera, slot.prepared->net, *scratch_);
   slot.key = key;
   slot.valid = true;

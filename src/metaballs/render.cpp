@@ -341,7 +341,6 @@ bool BlobField::aheadPossible() {
 }
 
 void BlobField::renderAhead(DemoConsole& console) {
-  computeCrossings();
   buildWireNet(*this, wireCamera(console), frameNet, frameNetScratch);
   drawWireNet(console, frameNet, frameLines, frameDraws);
 }

@@ -29,14 +29,6 @@ constexpr int pointIndex(int x, int y, int z) {
   return (z * kSize + y) * kSize + x;
 }
 
-// The point a crossing places on its edge. A face forms it as corner +
-// direction · fraction on every axis, which off the edge's own axis adds
-// 0 · fraction = +0 (the fraction lies in (0, 1]) to a whole number: the
-// coordinate itself.
-ContourPoint edgePoint(int axis, int x, int y, int z, double fraction) {
-  return {axis == 0 ? x + fraction : x, axis == 1 ? y + fraction : y, axis == 2 ? z + fraction : z};
-}
-
 // A face's four edges (bit 8, 4, 2, 1 of its case, as faceSegment names them)
 // by axis and index offset from the cell's own corner, and which two
 // of them its segment joins, first end first.
@@ -89,14 +81,14 @@ struct Column {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("arch=x86-64-v3", "default")))
 #endif
-void projectPoints(const Matrix& camera, WireScratch& scratch, std::size_t count) {
+void projectPoints(const Matrix& camera, CrossedEdges& edges, std::size_t count) {
   const double(&m)[4][4] = camera.m;
   const double wx = m[0][3] * kPointWeight;
   const double wy = m[1][3] * kPointWeight;
   const double ww = m[3][3] * kPointWeight;
-  double* __restrict__ xs = scratch.pointX;
-  double* __restrict__ ys = scratch.pointY;
-  const double* __restrict__ zs = scratch.pointZ;
+  double* __restrict__ xs = edges.x;
+  double* __restrict__ ys = edges.y;
+  const double* __restrict__ zs = edges.z;
   for (std::size_t i = 0; i < count; ++i) {
     const double x = xs[i], y = ys[i], z = zs[i];
     const double px = ((0.0 + m[0][0] * x) + m[0][1] * y) + m[0][2] * z + wx;
@@ -122,44 +114,20 @@ Matrix wireCamera(const DemoConsole& console) {
   return view.times(Matrix(Translate, kLatticeOffset, kLatticeOffset, kLatticeOffset));
 }
 
-void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net,
-                  WireScratch& scratch) {
+void buildWireNet(BlobField& field, const Matrix& camera, WireNet& net, WireScratch& scratch) {
   net.camera = camera;
-  const double(*crossings[3])[kSize][kSize] = {field.crossX, field.crossY, field.crossZ};
-
-  // The crossed edges again, per axis and row [x][y], one bit per z; the rows
-  // at index 15 stay empty, as no edge there is ever examined, and so does the
-  // extra one past them, which lets a column of rows be read from y + 1.
-  std::uint16_t crossedRows[3][kSize][kSize + 1] = {};
-  std::size_t edgeCount = 0;
-  for (int axis = 0; axis < 3; ++axis) {
-    for (int x = 0; x < kCells; ++x) {
-      for (int y = 0; y < kCells; ++y) {
-        for (unsigned bits = field.signChanges[axis][x][y]; bits != 0; bits &= bits - 1) {
-          const int z = std::countr_zero(bits);
-          const double fraction = crossings[axis][x][y][z];
-          if (!(fraction > 0.0)) continue;
-          const ContourPoint point = edgePoint(axis, x, y, z, fraction);
-          scratch.pointX[edgeCount] = point.x;
-          scratch.pointY[edgeCount] = point.y;
-          scratch.pointZ[edgeCount] = point.z;
-          scratch.edgeSlot[edgeCount] =
-              static_cast<std::uint16_t>(axis * kLatticePoints + pointIndex(x, y, z));
-          ++edgeCount;
-          crossedRows[axis][x][y] = static_cast<std::uint16_t>(crossedRows[axis][x][y] | 1u << z);
-        }
-      }
-    }
-  }
-  projectPoints(camera, scratch, edgeCount);
+  CrossedEdges& edges = scratch.edges;
+  field.computeCrossings(edges);
+  const std::size_t edgeCount = static_cast<std::size_t>(edges.count);
+  const auto& crossedRows = edges.rows;
+  projectPoints(camera, edges, edgeCount);
   // c lies within ±2^24 exactly when c + 2^24, taken modulo 2^32, is at most 2^25.
   constexpr std::uint32_t kFloatExact = 1u << 24;
   bool exact = true;
   PixelPoint low = {INT32_MAX, INT32_MAX}, high = {INT32_MIN, INT32_MIN};
   for (std::size_t i = 0; i < edgeCount; ++i) {
-    const int slot = scratch.edgeSlot[i];
-    const PixelPoint end = {toPixelCoordinate(scratch.pointX[i]),
-                            toPixelCoordinate(scratch.pointY[i])};
+    const int slot = edges.slot[i];
+    const PixelPoint end = {toPixelCoordinate(edges.x[i]), toPixelCoordinate(edges.y[i])};
     scratch.edgePixels[slot] = end;
     exact &= static_cast<std::uint32_t>(end.x) + kFloatExact <= 2 * kFloatExact &&
              static_cast<std::uint32_t>(end.y) + kFloatExact <= 2 * kFloatExact;

@@ -39,20 +39,16 @@ struct WireNet {
 // every net a thread builds.
 struct WireScratch {
   static constexpr int kLatticePoints = BlobField::kSize * BlobField::kSize * BlobField::kSize;
-  // Per edge slot (axis · kLatticePoints + lattice point z·256 + y·16 + x),
-  // the contour point of a crossed edge in pixels.
+  // The crossed edges as the crossings are computed; their points' x and y
+  // are then replaced by their projections.
+  CrossedEdges edges;
+  // Per edge slot (see CrossedEdges), the contour point of a crossed edge in pixels.
   PixelPoint edgePixels[3 * kLatticePoints];
-  // The crossed edges' contour points, then their projections (x and y),
-  // with each one's axis · kLatticePoints + lattice point.
-  static constexpr int kMostEdges = 3 * kLatticePoints;
-  double pointX[kMostEdges];
-  double pointY[kMostEdges];
-  double pointZ[kMostEdges];
-  std::uint16_t edgeSlot[kMostEdges];
 };
 
-// Makes `net` from `field`, whose crossings are computed, through `camera`.
-void buildWireNet(const BlobField& field, const Matrix& camera, WireNet& net, WireScratch& scratch);
+// Computes the crossings of `field` (as computeCrossings() does) and makes
+// `net` from them through `camera`.
+void buildWireNet(BlobField& field, const Matrix& camera, WireNet& net, WireScratch& scratch);
 
 // The camera of the wire net on `console`: its view transform of the window
 // 320 × 240, after the translation that centres the lattice.
