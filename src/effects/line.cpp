@@ -128,10 +128,12 @@ void store(std::uint32_t* pixel, std::uint32_t colour) {
       pixels + x0 +
       static_cast<std::ptrdiff_t>(width) * (height - 1 - static_cast<std::ptrdiff_t>(y0));
   store(pixel, colour);
-  const std::uint32_t moves = kMinorMoves.bits[tie][steps][minorSpan];
-  for (int i = 0; i < steps; ++i) {
-    const std::ptrdiff_t move = -static_cast<std::ptrdiff_t>(moves >> i & 1u);
-    pixel += majorStride + (minorStride & move);
+  // Each step moves along the major axis, and diagonally where the table says.
+  const std::ptrdiff_t straight = majorStride;
+  const std::ptrdiff_t diagonal = majorStride + minorStride;
+  std::uint32_t moves = kMinorMoves.bits[tie][steps][minorSpan];
+  for (int i = steps; i != 0; --i, moves >>= 1) {
+    pixel += (moves & 1u) != 0 ? diagonal : straight;
     store(pixel, colour);
   }
   return true;
