@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "metaballs/blob_field.h"
 
@@ -33,6 +34,38 @@ struct FaceEdge {
 
 namespace {
 
+// Half a lattice row along z, eight values, and which of them lie above 0, as
+// vectors of whatever width the clone below is built for.
+typedef double HalfRow __attribute__((vector_size(8 * sizeof(double))));
+typedef std::int8_t HalfRowBytes __attribute__((vector_size(8)));
+static_assert(std::endian::native == std::endian::little, "lane 0 is the lowest byte");
+
+// Bit z of inside[x][y]: whether value[x][y][z] > 0 (false for NaN). A
+// comparison gives each lane all ones or none; narrowed to a byte a lane, the
+// top bits of the eight bytes are gathered by one multiply.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#endif
+void insideBits(const double (&value)[BlobField::kSize][BlobField::kSize][BlobField::kSize],
+                std::uint16_t (&inside)[BlobField::kSize][BlobField::kSize]) {
+  constexpr std::uint64_t kTopBits = 0x8080808080808080u;
+  constexpr std::uint64_t kGather = 0x0002040810204081u;  // top bit of byte i to bit 56 + i
+  for (int x = 0; x < BlobField::kSize; ++x) {
+    for (int y = 0; y < BlobField::kSize; ++y) {
+      unsigned bits = 0;
+      for (int half = 0; half < 2; ++half) {
+        HalfRow values;
+        std::memcpy(&values, &value[x][y][8 * half], sizeof values);
+        const HalfRowBytes above = __builtin_convertvector(values > 0.0, HalfRowBytes);
+        std::uint64_t lanes;
+        std::memcpy(&lanes, &above, sizeof lanes);
+        bits |= static_cast<unsigned>(((lanes & kTopBits) * kGather) >> 56) << (8 * half);
+      }
+      inside[x][y] = static_cast<std::uint16_t>(bits);
+    }
+  }
+}
+
 // computeCrossings, listing the crossed edges in `listed` where it is given.
 template <bool kList>
 void findCrossings(BlobField& field, CrossedEdges* listed) {
@@ -44,14 +77,7 @@ void findCrossings(BlobField& field, CrossedEdges* listed) {
   // starting on a layer at index 15 are never examined: the net stays open
   // where the surface reaches those layers.
   std::uint16_t inside[kSize][kSize];
-  for (int x = 0; x < kSize; ++x) {
-    for (int y = 0; y < kSize; ++y) {
-      unsigned bits = 0;
-      for (int z = 0; z < kSize; ++z)
-        bits |= (value[x][y][z] > 0.0 ? 1u : 0u) << z;
-      inside[x][y] = static_cast<std::uint16_t>(bits);
-    }
-  }
+  insideBits(value, inside);
   if constexpr (kList) {
     listed->count = 0;
     std::fill_n(&listed->rows[0][0][0], 3 * kSize * (kSize + 1), std::uint16_t{0});
