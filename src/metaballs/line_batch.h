@@ -2,7 +2,8 @@
 // its way through the cells, and drawn by that thread and, where there is one,
 // by a helper thread at the same time. Every line of a frame has the same
 // colour and nothing reads the pixels while they are drawn, so which thread
-// draws a line, and when, changes no pixel.
+// draws a line, and when, changes no pixel. Most lines are listed a run of
+// cells at a time, and the thread that takes a run works out its lines.
 #pragma once
 
 #include <atomic>
@@ -31,11 +32,14 @@ class LineBatch {
       wideLines_[wideCount_++] = {x0, y0, x1, y1};
     }
   }
-  // A line whose ends are known to fit in 16 bits.
-  void addShort(const ShortLineEnds& line) {
-    lines_[count_++] = line;
-    if (count_ % kChunk == 0) listed_.store(count_, std::memory_order_release);
-  }
+  // The lines of `count` cells of a small net (every end within ±kSmallEnd;
+  // see smallNet) without a spike, under the jitter `offsets` (each within
+  // ±kSmallOffset) where `moved`: the XY line moves at both ends, the XZ line
+  // not at all, the YZ line at its first end. The cells are read when the
+  // run is drawn, so they must stay as they are until close().
+  static constexpr std::int32_t kSmallEnd = 1 << 14;
+  static constexpr float kSmallOffset = 16.0f;
+  void addCells(const WireCell* cells, std::uint32_t count, bool moved, const float (&offsets)[6]);
   void close();
 
   // The helper's side: whether a batch is open, and drawing its lines until it
@@ -56,11 +60,23 @@ class LineBatch {
   static constexpr std::uint32_t kChunk = 16;
   // Takes and draws the next listed chunk; false when none is listed yet.
   bool drawChunk();
+  // Cells are listed in runs of at most this many: some 25 lines.
+  static constexpr std::uint32_t kRunCells = 16;
+  struct CellRun {
+    const WireCell* cells;
+    std::uint32_t count;
+    bool moved;
+    float offsets[6];
+  };
+  // Takes and draws the next listed run; false when none is listed yet.
+  bool drawRun();
 
   Line lines_[kMostLines];
   std::uint32_t count_ = 0;  // lines listed so far (the drawing thread's count)
   WideLine wideLines_[kMostLines];
   std::uint32_t wideCount_ = 0;
+  CellRun runs_[WireNet::kCellTotal];
+  std::uint32_t runCount_ = 0;
   std::uint32_t* pixels_ = nullptr;
   int width_ = 0;
   int height_ = 0;
@@ -68,6 +84,9 @@ class LineBatch {
   // Lines published to the helper, and lines taken by either thread.
   alignas(64) std::atomic<std::uint32_t> listed_{0};
   alignas(64) std::atomic<std::uint32_t> claimed_{0};
+  // The same for runs.
+  alignas(64) std::atomic<std::uint32_t> runsListed_{0};
+  alignas(64) std::atomic<std::uint32_t> runsClaimed_{0};
   HelperGate gate_;
 };
 

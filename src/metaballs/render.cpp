@@ -81,50 +81,17 @@ void resetJitter() {
   }
 }
 
-// The lines of a net whose ends all lie within ±2^14, moved by offsets within
-// ±16: there int + float is exact in single precision and its truncation
-// lands well within 16 bits, so a face's four end coordinates are moved as
-// one vector, with no range to test. The same values as jitteredPixelCoordinate.
-constexpr std::int32_t kSmallEnd = 1 << 14;
-constexpr float kSmallOffset = 16.0f;
-typedef std::int32_t EndWords __attribute__((vector_size(4 * sizeof(std::int32_t))));
-typedef float EndFloats __attribute__((vector_size(4 * sizeof(float))));
-typedef std::int16_t EndShorts __attribute__((vector_size(4 * sizeof(std::int16_t))));
-static_assert(sizeof(WireCell::ends[0]) == sizeof(EndWords) &&
-              sizeof(ShortLineEnds) == sizeof(EndShorts));
-
+// Whether `net` and `offsets` can go to the batch a run of cells at a time.
 bool smallNet(const WireNet& net) {
-  return net.low.x >= -kSmallEnd && net.low.y >= -kSmallEnd && net.high.x <= kSmallEnd &&
-         net.high.y <= kSmallEnd;
+  constexpr std::int32_t kSmall = LineBatch::kSmallEnd;
+  return net.low.x >= -kSmall && net.low.y >= -kSmall && net.high.x <= kSmall &&
+         net.high.y <= kSmall;
 }
 
 bool smallOffsets(const float (&offsets)[6]) {
-  return std::all_of(std::begin(offsets), std::end(offsets),
-                     [](float o) { return std::fabs(o) <= kSmallOffset; });  // false for NaN
-}
-
-// A face's line, its ends (x0, y0, x1, y1) moved by `moves` unless `moved` is false.
-[[gnu::always_inline]] inline void addSmallFace(LineBatch& lines, const PixelPoint (&ends)[2],
-                                                bool moved, EndFloats moves) {
-  EndWords words;
-  std::memcpy(&words, ends, sizeof words);
-  if (moved)
-    words = __builtin_convertvector(__builtin_convertvector(words, EndFloats) + moves, EndWords);
-  const EndShorts shorts = __builtin_convertvector(words, EndShorts);
-  ShortLineEnds line;
-  std::memcpy(&line, &shorts, sizeof line);
-  lines.addShort(line);
-}
-
-// A small net's cell without a spike, under the jitter `offsets`: the XY
-// line moves at both ends, the XZ line not at all, the YZ line at its first end.
-[[gnu::always_inline]] inline void addSmallFaces(LineBatch& lines, const WireCell& cell,
-                                                 bool jittered, const float (&offsets)[6]) {
-  const EndFloats xyMoves = {offsets[0], offsets[1], offsets[2], offsets[3]};
-  const EndFloats yzMoves = {offsets[4], offsets[5], 0.0f, 0.0f};
-  if ((cell.faces & 1u) != 0) addSmallFace(lines, cell.ends[0], jittered, xyMoves);
-  if ((cell.faces & 2u) != 0) addSmallFace(lines, cell.ends[1], false, xyMoves);
-  if ((cell.faces & 4u) != 0) addSmallFace(lines, cell.ends[2], jittered, yzMoves);
+  return std::all_of(std::begin(offsets), std::end(offsets), [](float o) {
+    return std::fabs(o) <= LineBatch::kSmallOffset;  // false for NaN
+  });
 }
 
 PixelPoint pixelsOf(const Vector& projected) {
@@ -388,8 +355,11 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
       const std::size_t end = cell + run;
       const float offsets[6] = {jitter[0], jitter[1], jitter[2], jitter[3], jitter[4], jitter[5]};
       if (small && smallOffsets(offsets)) {
-        for (; listed < net.count && net.cells[listed].index < end; ++listed)
-          addSmallFaces(lines, net.cells[listed], jittered, offsets);
+        const int first = listed;
+        while (listed < net.count && net.cells[listed].index < end)
+          ++listed;
+        lines.addCells(net.cells + first, static_cast<std::uint32_t>(listed - first), jittered,
+                       offsets);
       } else if (!jittered && net.endsExactInFloat) {
         // A zero jitter leaves every end as it is.
         for (; listed < net.count && net.cells[listed].index < end; ++listed)
