@@ -44,14 +44,14 @@ void BM_FieldRebuild(benchmark::State& state) {
 BENCHMARK(BM_FieldRebuild);
 
 // The crossings and the wire net of the show's fields, frame after frame, as
-// the worker prepares them: the crossings set back, the field's values copied
+// the worker prepares them: the values set back, the field's values copied
 // in (about 32 KB, in place of the balls), the crossings and the net.
 void BM_CrossingsAndWireNet(benchmark::State& state) {
   constexpr int kFrames = 64;
   auto fields = std::make_unique<BlobField[]>(kFrames);
   for (int frame = 0; frame < kFrames; ++frame) {
     fields[frame].reset();
-    addShowBalls(fields[frame], 600 * frame);
+    addShowBalls(fields[frame], 2 * frame);  // each of the two slots takes every other frame
   }
   auto console = makeConsole();
   const Matrix camera = wireCamera(*console);
@@ -61,7 +61,7 @@ void BM_CrossingsAndWireNet(benchmark::State& state) {
   work->reset();
   int frame = 0;
   for (auto _ : state) {
-    work->resetAfterCrossings();
+    work->resetKeepingCrossings();
     std::memcpy(work->value, fields[frame].value, sizeof work->value);
     frame = (frame + 1) % kFrames;
     buildWireNet(*work, camera, *net, *scratch);

@@ -37,19 +37,11 @@ void BlobField::reset() {
   fill(crossX, kUnset);
   fill(crossY, kUnset);
   fill(crossZ, kUnset);
+  std::memset(signChanges, 0, sizeof signChanges);  // nothing for computeCrossings to set back
 }
 
-void BlobField::resetAfterCrossings() {
+void BlobField::resetKeepingCrossings() {
   fill(value, kUnset);
-  double(*crossings[3])[kSize][kSize] = {crossX, crossY, crossZ};
-  for (int axis = 0; axis < 3; ++axis) {
-    for (int x = 0; x < kCells; ++x) {
-      for (int y = 0; y < kCells; ++y) {
-        for (unsigned bits = signChanges[axis][x][y]; bits != 0; bits &= bits - 1)
-          crossings[axis][x][y][std::countr_zero(bits)] = kUnset;
-      }
-    }
-  }
 }
 
 namespace {

@@ -37,13 +37,16 @@ class BlobField {
 
   // Every element of all four blocks becomes −0.5.
   void reset();
-  // The same, for a field whose crossing blocks have been written by nothing
-  // but reset() and computeCrossings() since the last reset(): only the
-  // elements computeCrossings() wrote are set back.
-  void resetAfterCrossings();
+  // For a field whose crossing blocks have been written by nothing but
+  // reset() and computeCrossings() since the last reset(): every element of
+  // `value` becomes −0.5, and the crossing blocks keep the last crossings
+  // until the next computeCrossings(), which sets back those it does not
+  // find again. From then on the field is as reset() would have left it.
+  void resetKeepingCrossings();
   // Adds one soft ball (centre x, y, z, radius and strength in cell units) to `value`.
   void addBall(double x, double y, double z, double radius, double strength);
-  // Fills the crossing blocks from `value`; expects them as reset() leaves them.
+  // Fills the crossing blocks from `value`; expects them as reset() or
+  // resetKeepingCrossings() leaves them.
   void computeCrossings();
   // The same, also listing the crossed edges in `listed`.
   void computeCrossings(CrossedEdges& listed);
@@ -79,7 +82,7 @@ class BlobField {
   double crossZ[kSize][kSize][kSize];
   // Which edges computeCrossings() examined and found changing sign, per axis
   // (X, Y, Z) and row [x][y], bit z: a superset of the crossed edges.
-  std::uint16_t signChanges[3][kCells][kCells];
+  std::uint16_t signChanges[3][kCells][kCells] = {};
 };
 
 // The edges computeCrossings() found crossed at a point above their lower end

@@ -7,11 +7,17 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "metaballs/blob_field.h"
 
 namespace vornisk {
 
 namespace {
+
+constexpr double kUnset = -0.5;  // what reset() leaves in the crossing blocks
 
 // Linear interpolation of the zero between two samples, from the lower end.
 double crossingFraction(double lower, double upper) {
@@ -30,40 +36,49 @@ struct FaceEdge {
   ContourPoint point() const { return {x + dx * fraction, y + dy * fraction, z + dz * fraction}; }
 };
 
-}  // namespace
+// Bit z of inside[x][y]: whether value[x][y][z] > 0 (false for NaN).
+using Values = double[BlobField::kSize][BlobField::kSize][BlobField::kSize];
+using RowBits = std::uint16_t[BlobField::kSize][BlobField::kSize];
 
-namespace {
-
-// Half a lattice row along z, eight values, and which of them lie above 0, as
-// vectors of whatever width the clone below is built for.
-typedef double HalfRow __attribute__((vector_size(8 * sizeof(double))));
-typedef std::int8_t HalfRowBytes __attribute__((vector_size(8)));
-static_assert(std::endian::native == std::endian::little, "lane 0 is the lowest byte");
-
-// Bit z of inside[x][y]: whether value[x][y][z] > 0 (false for NaN). A
-// comparison gives each lane all ones or none; narrowed to a byte a lane, the
-// top bits of the eight bytes are gathered by one multiply.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#endif
-void insideBits(const double (&value)[BlobField::kSize][BlobField::kSize][BlobField::kSize],
-                std::uint16_t (&inside)[BlobField::kSize][BlobField::kSize]) {
-  constexpr std::uint64_t kTopBits = 0x8080808080808080u;
-  constexpr std::uint64_t kGather = 0x0002040810204081u;  // top bit of byte i to bit 56 + i
+void insideBitsOneByOne(const Values& value, RowBits& inside) {
   for (int x = 0; x < BlobField::kSize; ++x) {
     for (int y = 0; y < BlobField::kSize; ++y) {
       unsigned bits = 0;
-      for (int half = 0; half < 2; ++half) {
-        HalfRow values;
-        std::memcpy(&values, &value[x][y][8 * half], sizeof values);
-        const HalfRowBytes above = __builtin_convertvector(values > 0.0, HalfRowBytes);
-        std::uint64_t lanes;
-        std::memcpy(&lanes, &above, sizeof lanes);
-        bits |= static_cast<unsigned>(((lanes & kTopBits) * kGather) >> 56) << (8 * half);
+      for (int z = 0; z < BlobField::kSize; ++z)
+        bits |= (value[x][y][z] > 0.0 ? 1u : 0u) << z;
+      inside[x][y] = static_cast<std::uint16_t>(bits);
+    }
+  }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Four points to a comparison, whose lanes' sign bits give four bits at once.
+__attribute__((target("avx"))) void insideBitsByFours(const Values& value, RowBits& inside) {
+  const __m256d zero = _mm256_setzero_pd();
+  for (int x = 0; x < BlobField::kSize; ++x) {
+    for (int y = 0; y < BlobField::kSize; ++y) {
+      unsigned bits = 0;
+      for (int z = 0; z < BlobField::kSize; z += 4) {
+        const __m256d above = _mm256_cmp_pd(_mm256_loadu_pd(&value[x][y][z]), zero, _CMP_GT_OQ);
+        bits |= static_cast<unsigned>(_mm256_movemask_pd(above)) << z;
       }
       inside[x][y] = static_cast<std::uint16_t>(bits);
     }
   }
+}
+#endif
+
+// The comparisons by fours where the processor has AVX (nearly every x86-64
+// of the last decade), one by one elsewhere: the same bits either way.
+void insideBits(const Values& value, RowBits& inside) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool byFours = __builtin_cpu_supports("avx");
+  if (byFours) {
+    insideBitsByFours(value, inside);
+    return;
+  }
+#endif
+  insideBitsOneByOne(value, inside);
 }
 
 // computeCrossings, listing the crossed edges in `listed` where it is given.
@@ -90,7 +105,11 @@ void findCrossings(BlobField& field, CrossedEdges* listed) {
       // The crossings of one axis's edges in this row, each edge's upper end
       // at upper[z].
       auto scan = [&](int axis, unsigned changes, const double* upper,
-                      double(&crossing)[kSize][kSize][kSize]) {
+                      double(&crossing)[kSize][kSize][kSize]) __attribute__((always_inline)) {
+        // The last crossings not found again are set back (the others are
+        // overwritten below).
+        for (unsigned bits = field.signChanges[axis][x][y] & ~changes; bits != 0; bits &= bits - 1)
+          crossing[x][y][std::countr_zero(bits)] = kUnset;
         field.signChanges[axis][x][y] = static_cast<std::uint16_t>(changes);
         for (unsigned bits = changes; bits != 0; bits &= bits - 1) {
           const int z = std::countr_zero(bits);

@@ -29,9 +29,9 @@ const Matrix& FieldPipeline::cameraFor(const DemoConsole& console) {
 void FieldPipeline::prepare(Slot& slot, const Key& key) {
   BlobField& field = slot.prepared->field;
   // Only this pipeline writes the slot's field, so after the first full reset
-  // only what computeCrossings wrote needs setting back.
+  // the crossings are left for the next computeCrossings to set back.
   if (slot.fieldReset) {
-    field.resetAfterCrossings();
+    field.resetKeepingCrossings();
   } else {
     field.reset();
     slot.fieldReset = true;

@@ -61,7 +61,7 @@ class FieldPipeline {
   struct Slot {
     std::unique_ptr<Prepared> prepared = std::make_unique<Prepared>();
     bool valid = false;
-    bool fieldReset = false;  // the field has been reset once (reset() is then cheaper)
+    bool fieldReset = false;  // the field has been reset once (resetKeepingCrossings() then serves)
     Key key;
     std::uint32_t ticket = 0;  // the number of the last job posted for it
   };
