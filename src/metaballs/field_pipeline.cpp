@@ -122,6 +122,17 @@ void FieldPipeline::work() {
 }
 
 void FieldPipeline::waitFor(std::uint32_t ticket) {
+  if (!before(finished_.load(std::memory_order_acquire), ticket)) return;
+  // While frames come fast, the job is most likely a few microseconds from
+  // done: look for it with the processor's pause before sleeping, as a
+  // wake-up would cost more than the wait.
+  if (framesFast_) {
+    const auto sleepAt = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+    for (unsigned looks = 1; before(finished_.load(std::memory_order_acquire), ticket); ++looks) {
+      if (looks % 64 == 0 && std::chrono::steady_clock::now() >= sleepAt) break;
+      cpuRelax();
+    }
+  }
   for (std::uint32_t finished;
        before(finished = finished_.load(std::memory_order_acquire), ticket);)
     finished_.wait(finished, std::memory_order_acquire);
@@ -168,6 +179,7 @@ void FieldPipeline::finishFrame() {
   if (!worker_.joinable()) return;
   const auto now = std::chrono::steady_clock::now();
   if (lastFinish_ != std::chrono::steady_clock::time_point{}) {
+    framesFast_ = now - lastFinish_ < kFastFrames;
     trial_.frameFinished(now - lastFinish_);
     shareWork_.store(trial_.sharing(), std::memory_order_relaxed);
   }

@@ -102,7 +102,8 @@ class FieldPipeline {
   SharingTrial trial_;
   std::atomic<bool> shareWork_{true};
   std::chrono::steady_clock::time_point lastFinish_{};
-  std::thread worker_;  // none when the platform would not start one
+  bool framesFast_ = false;  // the last frame took less than a couple of milliseconds
+  std::thread worker_;       // none when the platform would not start one
 #endif
 };
 
