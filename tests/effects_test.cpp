@@ -200,7 +200,7 @@ std::array<Corner, 3> modelCorners(int frameCounter, int copy) {
 // runs of every operation that draws, on a buffer of an odd size: after each
 // step both hold the same words (and, once cleared, the same depths), so each
 // title copy or clear undoes all that was drawn.
-TEST(TitleCopies, TrackedDrawingIsUndoneByTheNextCopy) {
+TEST(TitleCopies, TrackedDrawingIsUndoneByTheNextRepaint) {
   std::mt19937 random(7);
   auto any = [&random](int lo, int hi) {
     return std::uniform_int_distribution<int>(lo, hi)(random);

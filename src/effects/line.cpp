@@ -155,9 +155,7 @@ void store(std::uint32_t* pixel, std::uint32_t colour) {
 
 void DemoConsole::drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour) {
   drawLineInto(pixels, width, height, x0, y0, x1, y1, colour);
-  const long long lastRow = height - 1LL;
-  markDrawn(std::min(x0, x1), lastRow - std::max(y0, y1), std::max(x0, x1) + 1LL,
-            lastRow - std::min(y0, y1) + 1);
+  markDrawnBetween(x0, y0, x1, y1);
 }
 
 void drawLineInto(std::uint32_t* pixels, int width, int height, int x0, int y0, int x1, int y1,

@@ -58,8 +58,8 @@ double falloff(double q, double strength, double r2, double r4, double r6) {
   return strength * (1.0 - kSquareTerm * q / r2 + kFourthTerm * q2 / r4 - kSixthTerm * q3 / r6);
 }
 
-// Whether v is a power of two whose reciprocal is a normal double: then so
-// is that of every power of two between 1 and v.
+// Whether v is a power of two whose reciprocal is a normal double, so that
+// dividing by v is multiplying by that reciprocal.
 bool exactReciprocal(double v) {
   int exponent = 0;
   return std::frexp(v, &exponent) == 0.5 && exponent > -1000 && exponent < 1000;
@@ -81,7 +81,7 @@ void BlobField::addBall(double x, double y, double z, double radius, double stre
   const double reach = std::fabs(radius);
   // A quotient by a power of two is the product by its reciprocal, exactly:
   // the same real number, rounded once either way. The balls of radius 4
-  // (r² = 16) take the cheaper products.
+  // (r² = 16) take the cheaper products; r⁴ lies between r² and r⁶.
   const bool byReciprocals = exactReciprocal(r2) && exactReciprocal(r6);
   const double inverse2 = 1.0 / r2, inverse4 = 1.0 / r4, inverse6 = 1.0 / r6;
   const bool halves[2] = {z - reach < 8.0 && z + reach > -1.0, z - reach < 16.0 && z + reach > 7.0};

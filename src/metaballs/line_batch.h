@@ -32,11 +32,11 @@ class LineBatch {
       wideLines_[wideCount_++] = {x0, y0, x1, y1};
     }
   }
-  // The lines of `count` cells of a small net (every end within ±kSmallEnd;
-  // see smallNet) without a spike, under the jitter `offsets` (each within
-  // ±kSmallOffset) where `moved`: the XY line moves at both ends, the XZ line
-  // not at all, the YZ line at its first end. The cells are read when the
-  // run is drawn, so they must stay as they are until close().
+  // The lines of `count` cells of a small net (every end within ±kSmallEnd)
+  // without a spike, under the jitter `offsets` (each within ±kSmallOffset)
+  // where `moved`: the XY line moves at both ends, the XZ line not at all,
+  // the YZ line at its first end. The cells are read when the run is drawn,
+  // so they must stay as they are until close().
   static constexpr std::int32_t kSmallEnd = 1 << 14;
   static constexpr float kSmallOffset = 16.0f;
   void addCells(const WireCell* cells, std::uint32_t count, bool moved, const float (&offsets)[6]);

@@ -98,14 +98,6 @@ PixelPoint pixelsOf(const Vector& projected) {
   return {toPixelCoordinate(projected.x), toPixelCoordinate(projected.y)};
 }
 
-// Marks on the console the columns x0..x1 and rows y0..y1 (y upward, either
-// order) as drawn.
-void markDrawn(DemoConsole& console, long long x0, long long y0, long long x1, long long y1) {
-  const long long lastRow = console.height - 1LL;
-  console.markDrawn(std::min(x0, x1), lastRow - std::max(y0, y1), std::max(x0, x1) + 1,
-                    lastRow - std::min(y0, y1) + 1);
-}
-
 // Marks where the lines of `net` can land: within its ends' bounds, moved by
 // at most the jitter (the rolled offsets lie within ±10). Lines thrown by a
 // spike are marked one by one.
@@ -126,7 +118,7 @@ void markNetDrawn(DemoConsole& console, const WireNet& net) {
   // An end moves by less than the offset plus one for the float sum's
   // rounding and one for the truncation.
   const long long pad = static_cast<long long>(reach) + 3;
-  markDrawn(console, net.low.x - pad, net.low.y - pad, net.high.x + pad, net.high.y + pad);
+  console.markDrawnBetween(net.low.x - pad, net.low.y - pad, net.high.x + pad, net.high.y + pad);
 }
 
 }  // namespace
@@ -355,11 +347,11 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
       const std::size_t end = cell + run;
       const float offsets[6] = {jitter[0], jitter[1], jitter[2], jitter[3], jitter[4], jitter[5]};
       if (small && smallOffsets(offsets)) {
-        const int first = listed;
+        const int runStart = listed;
         while (listed < net.count && net.cells[listed].index < end)
           ++listed;
-        lines.addCells(net.cells + first, static_cast<std::uint32_t>(listed - first), jittered,
-                       offsets);
+        lines.addCells(net.cells + runStart, static_cast<std::uint32_t>(listed - runStart),
+                       jittered, offsets);
       } else if (!jittered && net.endsExactInFloat) {
         // A zero jitter leaves every end as it is.
         for (; listed < net.count && net.cells[listed].index < end; ++listed)
@@ -414,7 +406,7 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
         const std::int32_t x1 = jitteredPixelCoordinate(to.x, jitter[2]);
         const std::int32_t y1 = jitteredPixelCoordinate(to.y, jitter[3]);
         lines.add(x0, y0, x1, y1);
-        markDrawn(console, x0, y0, x1, y1);
+        console.markDrawnBetween(x0, y0, x1, y1);
         unspiked &= ~1u;
       }
       addJitteredFaces(lines, *faces, unspiked, jitter);

@@ -4,6 +4,7 @@
 // loader are operations of this class, defined beside their subsystems.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -71,6 +72,13 @@ class DemoConsole : public ptc::Console {
   // left..right − 1 of memory rows top..bottom − 1 (clipped to the buffer).
   void markDrawn(long long left, long long top, long long right, long long bottom) {
     if (background_ != Background::Unknown) addDrawn(left, top, right, bottom);
+  }
+  // The same for the box with corners (x0, y0) and (x1, y1), y upward, as
+  // drawLine takes them: it holds any line between them.
+  void markDrawnBetween(long long x0, long long y0, long long x1, long long y1) {
+    const long long lastRow = height - 1LL;
+    markDrawn(std::min(x0, x1), lastRow - std::max(y0, y1), std::max(x0, x1) + 1,
+              lastRow - std::min(y0, y1) + 1);
   }
 
   // Fields, in the order the rest of the show knows them.

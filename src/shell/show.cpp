@@ -66,8 +66,8 @@ std::string dataPath(const std::string& directory, const char* name) {
 }  // namespace
 
 void drawShowFrame(DemoConsole& console, FieldPipeline& fields, FrameLoopState& state) {
-  // Every effect of a frame reports where it draws, so a title copy need only
-  // undo the last frame's drawing.
+  // Every effect of a frame reports where it draws, so a title copy or a clear
+  // need only undo what was drawn since the last one.
   console.trackDrawing(true);
   console.lock();
   if (!state.secondTitleLoaded && elapsedMs() > 153500) {

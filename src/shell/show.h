@@ -36,7 +36,7 @@ struct FrameLoopState {
 // Locks, draws and presents one frame at the clock's current reading; the body
 // of runShow's loop, open to benchmarks. The console tracks its drawing from
 // the first frame on (DemoConsole::trackDrawing): nothing else may write its
-// back buffer between frames.
+// back buffer or z-buffer between frames.
 void drawShowFrame(DemoConsole& console, FieldPipeline& fields, FrameLoopState& state);
 
 // One show time, used by tests and the capture tool.
