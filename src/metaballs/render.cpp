@@ -50,15 +50,6 @@ void resetJitter() {
     offset = 0.0f;
 }
 
-// A cell's lines with no jitter and no spike: its faces' ends as they are.
-[[gnu::always_inline]] inline void addPlainFaces(LineBatch& lines, const WireCell& cell) {
-  for (int family = 0; family < 3; ++family) {
-    if ((cell.faces >> family & 1u) == 0) continue;
-    const PixelPoint from = cell.ends[family][0], to = cell.ends[family][1];
-    lines.add(from.x, from.y, to.x, to.y);
-  }
-}
-
 // The lines of the faces in `faces` (bit f: family f) of a cell without a
 // spike, under the jitter `offsets`: the XY line moves at both ends, the XZ
 // line not at all, the YZ line at its first end.
@@ -81,13 +72,12 @@ void resetJitter() {
   }
 }
 
-// Whether `net` and `offsets` can go to the batch a run of cells at a time.
-bool smallNet(const WireNet& net) {
-  constexpr std::int32_t kSmall = LineBatch::kSmallEnd;
-  return net.low.x >= -kSmall && net.low.y >= -kSmall && net.high.x <= kSmall &&
-         net.high.y <= kSmall;
+// Whether every end of `net` lies within ±bound.
+bool endsWithin(const WireNet& net, std::int32_t bound) {
+  return net.low.x >= -bound && net.low.y >= -bound && net.high.x <= bound && net.high.y <= bound;
 }
 
+// Whether the offsets let a small net go to the batch a run of cells at a time.
 bool smallOffsets(const float (&offsets)[6]) {
   return std::all_of(std::begin(offsets), std::end(offsets), [](float o) {
     return std::fabs(o) <= LineBatch::kSmallOffset;  // false for NaN
@@ -103,10 +93,11 @@ PixelPoint pixelsOf(const Vector& projected) {
 // spike are marked one by one.
 void markNetDrawn(DemoConsole& console, const WireNet& net) {
   if (net.count == 0) return;
-  // Beyond this an offset moves ends by more than its size (float rounding).
+  // Beyond this an offset moves ends by more than its size (float rounding);
+  // ends within ±2^24 are exact in a float.
   constexpr float kNearReach = 1048576.0f;
   float reach = 10.0f;
-  bool near = net.endsExactInFloat;
+  bool near = endsWithin(net, 1 << 24);
   for (const float offset : jitter) {
     near &= std::fabs(offset) <= kNearReach;  // false for NaN
     reach = std::max(reach, std::fabs(offset));
@@ -322,7 +313,7 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
 
   bool jittered =
       std::any_of(std::begin(jitter), std::end(jitter), [](float o) { return o != 0.0f; });
-  const bool small = smallNet(net);
+  const bool small = endsWithin(net, LineBatch::kSmallEnd);
   std::size_t candidate = 0;  // the first candidate at or after `next`, once looked up
   int listed = 0;             // the next cell of the net
   for (std::size_t cell = 0; cell < kCellTotal;) {
@@ -352,10 +343,6 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
           ++listed;
         lines.addCells(net.cells + runStart, static_cast<std::uint32_t>(listed - runStart),
                        jittered, offsets);
-      } else if (!jittered && net.endsExactInFloat) {
-        // A zero jitter leaves every end as it is.
-        for (; listed < net.count && net.cells[listed].index < end; ++listed)
-          addPlainFaces(lines, net.cells[listed]);
       } else {
         for (; listed < net.count && net.cells[listed].index < end; ++listed) {
           const WireCell& faces = net.cells[listed];

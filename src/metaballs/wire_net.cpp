@@ -121,20 +121,14 @@ void buildWireNet(BlobField& field, const Matrix& camera, WireNet& net, WireScra
   const std::size_t edgeCount = static_cast<std::size_t>(edges.count);
   const auto& crossedRows = edges.rows;
   projectPoints(camera, edges, edgeCount);
-  // c lies within ±2^24 exactly when c + 2^24, taken modulo 2^32, is at most 2^25.
-  constexpr std::uint32_t kFloatExact = 1u << 24;
-  bool exact = true;
   PixelPoint low = {INT32_MAX, INT32_MAX}, high = {INT32_MIN, INT32_MIN};
   for (std::size_t i = 0; i < edgeCount; ++i) {
     const int slot = edges.slot[i];
     const PixelPoint end = {toPixelCoordinate(edges.x[i]), toPixelCoordinate(edges.y[i])};
     scratch.edgePixels[slot] = end;
-    exact &= static_cast<std::uint32_t>(end.x) + kFloatExact <= 2 * kFloatExact &&
-             static_cast<std::uint32_t>(end.y) + kFloatExact <= 2 * kFloatExact;
     low = {std::min(low.x, end.x), std::min(low.y, end.y)};
     high = {std::max(high.x, end.x), std::max(high.y, end.y)};
   }
-  net.endsExactInFloat = exact;
   net.low = low;
   net.high = high;
 

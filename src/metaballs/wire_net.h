@@ -26,9 +26,6 @@ struct WireNet {
 
   Matrix camera;  // what the net was made with
   int count = 0;  // cells[0..count) in drawing order
-  // Every end lies within ±2^24, where a float holds it exactly: a zero
-  // jitter leaves such an end as it is.
-  bool endsExactInFloat = true;
   // Every end lies within low..high on both axes (empty when low > high).
   PixelPoint low = {0, 0};
   PixelPoint high = {-1, -1};
