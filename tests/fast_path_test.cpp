@@ -227,6 +227,29 @@ TEST_F(FastPathOnRandomStates, PreparedFramesDrawLikeTheFieldItself) {
   }
 }
 
+// The idle worker helps with every batch that opens, and a batch closed
+// between two of its looks must not pass for a job. None is posted before the
+// frame here, so taking one would prepare from an empty job; with jobs posted
+// it would redo an old one over a slot in use and count a job not done.
+TEST_F(FastPathOnRandomStates, PipelineTakesNoJobForABatchClosedUnderIt) {
+  std::vector<std::uint32_t> pixels(64 * 64);
+  HeadlessConsole console(320, 240);
+  auto field = std::make_unique<BlobField>();
+  // A new worker looks for work for a moment before it first sleeps.
+  for (int pipelines = 0; pipelines < 200; ++pipelines) {
+    FieldPipeline pipeline;
+    for (int round = 0; round < 2000; ++round) {
+      pipeline.lines().open(pixels.data(), 64, 64, 1u);
+      pipeline.lines().close();
+    }
+    const int frame = pipelines % 7;
+    const BlobField& prepared = pipeline.frame(frame, console).field;
+    field->reset();
+    addShowBalls(*field, frame);
+    ASSERT_EQ(std::memcmp(prepared.value, field->value, sizeof field->value), 0);
+  }
+}
+
 // Batches of lines drawn by the listing thread and a helper at once, against
 // the same lines drawn one by one: every line drawn, none twice from stale
 // entries, all of it done when close() returns.

@@ -110,6 +110,9 @@ void FieldPipeline::work() {
       lines_->help();
       continue;
     }
+    // The looks may have ended on a batch that closed before it could be
+    // helped with: a job is there only once `posted_` counts it.
+    if (posted_.load(std::memory_order_acquire) == done) continue;
     if (stop_) return;
     const Clock::time_point now = Clock::now();
     framesFast = now - lastJob < kFastFrames;
