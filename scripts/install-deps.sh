@@ -12,7 +12,8 @@
 #   --with-packaging  lintian, appstream and desktop-file-utils: checking the
 #                 Debian package (scripts/package-check.sh).
 #   --with-arm64  the arm64 cross toolchain, qemu-user and the :arm64 libraries
-#                 (adds arm64 to dpkg's architectures): the arm64 preset.
+#                 (adds arm64 to dpkg's architectures): the arm64 preset;
+#                 qemu-user also runs scripts/cpu-levels-check.sh.
 set -euo pipefail
 
 packages=(

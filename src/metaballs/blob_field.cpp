@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace vornisk {
 
@@ -46,11 +47,15 @@ void BlobField::resetKeepingCrossings() {
 
 namespace {
 
-// Half a lattice row along z: eight points, as one vector of whatever width
-// the clone below is built for.
-typedef double Lanes __attribute__((vector_size(8 * sizeof(double))));
-typedef std::int64_t LaneMask __attribute__((vector_size(8 * sizeof(std::int64_t))));
-constexpr Lanes kHalfRowK[2] = {{0, 1, 2, 3, 4, 5, 6, 7}, {8, 9, 10, 11, 12, 13, 14, 15}};
+// A quarter of a lattice row along z: four points, as one vector of whatever
+// width the clone below is built for. Four doubles fill an AVX2 register;
+// wider generic vectors are split by GCC through the stack where the unit is
+// narrower.
+constexpr int kQuarter = 4;
+typedef double Lanes __attribute__((vector_size(kQuarter * sizeof(double))));
+typedef std::int64_t LaneMask __attribute__((vector_size(kQuarter * sizeof(std::int64_t))));
+constexpr Lanes kQuarterRowK[4] = {{0, 1, 2, 3}, {4, 5, 6, 7}, {8, 9, 10, 11}, {12, 13, 14, 15}};
+static_assert(std::size(kQuarterRowK) * kQuarter == BlobField::kSize);
 
 double falloff(double q, double strength, double r2, double r4, double r6) {
   const double q2 = q * q;
@@ -76,15 +81,17 @@ void BlobField::addBall(double x, double y, double z, double radius, double stre
   const double r4 = r2 * r2;
   const double r6 = r4 * r2;
   const bool finite = std::isfinite(x) && std::isfinite(y) && std::isfinite(z) && std::isfinite(r2);
-  // Which halves of a row can hold a point inside: those within the radius of
-  // z, with a whole cell to spare for rounding.
+  // Which quarters of a row can hold a point inside: those within the radius
+  // of z, with a whole cell to spare for rounding.
   const double reach = std::fabs(radius);
   // A quotient by a power of two is the product by its reciprocal, exactly:
   // the same real number, rounded once either way. The balls of radius 4
   // (r² = 16) take the cheaper products; r⁴ lies between r² and r⁶.
   const bool byReciprocals = exactReciprocal(r2) && exactReciprocal(r6);
   const double inverse2 = 1.0 / r2, inverse4 = 1.0 / r4, inverse6 = 1.0 / r6;
-  const bool halves[2] = {z - reach < 8.0 && z + reach > -1.0, z - reach < 16.0 && z + reach > 7.0};
+  bool quarters[4];
+  for (int quarter = 0; quarter < 4; ++quarter)
+    quarters[quarter] = z - reach < kQuarter * (quarter + 1) && z + reach > kQuarter * quarter - 1;
   for (int i = 0; i < kSize; ++i) {
     const double ex = x - i;
     for (int j = 0; j < kSize; ++j) {
@@ -100,15 +107,15 @@ void BlobField::addBall(double x, double y, double z, double radius, double stre
         continue;
       }
       // No point of a row is nearer than `across`. In a row that may reach the
-      // ball every point of a half row is worked out, and only those strictly
-      // inside take their share.
+      // ball every point of a quarter row is worked out, and only those
+      // strictly inside take their share.
       if (!(across < r2)) continue;
-      for (int half = 0; half < 2; ++half) {
-        if (!halves[half]) continue;
-        double* row = &value[i][j][8 * half];
+      for (int quarter = 0; quarter < 4; ++quarter) {
+        if (!quarters[quarter]) continue;
+        double* row = &value[i][j][kQuarter * quarter];
         Lanes sums;
         std::memcpy(&sums, row, sizeof sums);
-        const Lanes ez = z - kHalfRowK[half];
+        const Lanes ez = z - kQuarterRowK[quarter];
         const Lanes q = across + ez * ez;
         const LaneMask inside = q < r2;
         // falloff(), lane by lane, in the same order of operations.

@@ -188,9 +188,14 @@ namespace draws_detail {
 #define VORNISK_LANE_CLONES
 #endif
 
-// The lanes as one vector: GCC's and Clang's vector extension, lowered to
-// whatever vector unit the clone is built for.
-typedef std::uint32_t LaneWords __attribute__((vector_size(kLanes * sizeof(std::uint32_t))));
+// The lanes as vectors of eight: GCC's and Clang's vector extension, lowered to
+// whatever vector unit the clone is built for. Eight words fill an AVX2
+// register; wider generic vectors are split by GCC through the stack where the
+// unit is narrower, and AVX-512 gains little from them on this work.
+constexpr int kGroupLanes = 8;
+constexpr int kGroups = kLanes / kGroupLanes;
+static_assert(kLanes % kGroupLanes == 0);
+typedef std::uint32_t LaneWords __attribute__((vector_size(kGroupLanes * sizeof(std::uint32_t))));
 
 Marks::Marks(std::uint32_t jitterModulus, std::uint32_t spikeModulus, std::uint32_t below)
     : jitterFactor(drawDivisibilityFactor(jitterModulus)),
@@ -209,37 +214,44 @@ template <bool kSpikes, bool kResets>
                                                  const Marks& marks, std::uint32_t* candidates,
                                                  std::uint32_t* resets) {
   // Each lane's run is made as two halves at once, the second from its first
-  // state sixteen steps on: two independent chains of multiplies.
+  // state sixteen steps on: with the groups, independent chains of multiplies.
   constexpr int kHalf = kRun / 2;
   constexpr Steps kToSecondHalf = stepsOf(kHalf);
   const std::uint32_t jf = marks.jitterFactor;
   const std::uint32_t sf = marks.spikeFactor;
   const std::uint32_t t = marks.resetBound;
-  LaneWords first;
-  std::memcpy(&first, laneStates, sizeof first);
-  LaneWords second = first * kToSecondHalf.a + kToSecondHalf.c;
-  LaneWords candidateBits = {};
-  LaneWords resetBits = {};
-  auto mark = [&](LaneWords lanes, std::uint32_t bit) {
+  LaneWords first[kGroups], second[kGroups];
+  LaneWords candidateBits[kGroups] = {}, resetBits[kGroups] = {};
+  for (int g = 0; g < kGroups; ++g) {
+    std::memcpy(&first[g], laneStates + g * kGroupLanes, sizeof first[g]);
+    second[g] = first[g] * kToSecondHalf.a + kToSecondHalf.c;
+  }
+  auto mark = [&](LaneWords lanes, std::uint32_t bit, int g) {
     const LaneWords d = (lanes >> 16) & 0x7FFFu;
     // m divides d exactly when d·f < f (drawDivisibleBy); a comparison gives
     // all ones in a lane where it holds.
     LaneWords divisible = reinterpret_cast<LaneWords>(d * jf < jf);
     if constexpr (kSpikes) divisible |= reinterpret_cast<LaneWords>(d * sf < sf);
-    candidateBits |= divisible & bit;
+    candidateBits[g] |= divisible & bit;
     if constexpr (kResets) {
       // d % 1000 < resetBelow as drawRemainderBelow decides it.
-      resetBits |= reinterpret_cast<LaneWords>(d * kThousandthFactor < t) & bit;
+      resetBits[g] |= reinterpret_cast<LaneWords>(d * kThousandthFactor < t) & bit;
     }
   };
   for (int i = 0; i < kHalf; ++i) {
-    mark(first, 1u << i);
-    mark(second, 1u << (i + kHalf));
-    first = first * kMultiplier + kIncrement;
-    second = second * kMultiplier + kIncrement;
+#pragma GCC unroll 4
+    for (int g = 0; g < kGroups; ++g) {
+      mark(first[g], 1u << i, g);
+      mark(second[g], 1u << (i + kHalf), g);
+      first[g] = first[g] * kMultiplier + kIncrement;
+      second[g] = second[g] * kMultiplier + kIncrement;
+    }
   }
-  std::memcpy(candidates, &candidateBits, sizeof candidateBits);
-  if constexpr (kResets) std::memcpy(resets, &resetBits, sizeof resetBits);
+  for (int g = 0; g < kGroups; ++g) {
+    std::memcpy(candidates + g * kGroupLanes, &candidateBits[g], sizeof candidateBits[g]);
+    if constexpr (kResets)
+      std::memcpy(resets + g * kGroupLanes, &resetBits[g], sizeof resetBits[g]);
+  }
 }
 
 // One clone set per kind of block, so that each loop holds only its own work.
