@@ -14,6 +14,7 @@
 
 #include "metaballs/blob_field.h"
 #include "metaballs/draws_ahead.h"
+#include "metaballs/line_batch.h"
 #include "metaballs/wire_net.h"
 #include "ptc/headless.h"
 #include "shell/demo_console.h"
@@ -69,6 +70,37 @@ void BM_CrossingsAndWireNet(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_CrossingsAndWireNet);
+
+// The drawing thread's part of a frame on its own: the rolls, their draws and
+// the lines of a prepared wire net (no helper), over the nets of the show's
+// fields. Intensity is held at the given value.
+void BM_DrawWireNet(benchmark::State& state) {
+  resetShowState();
+  constexpr int kFrames = 64;
+  auto console = makeConsole();
+  const Matrix camera = wireCamera(*console);
+  auto field = std::make_unique<BlobField>();
+  auto nets = std::make_unique<WireNet[]>(kFrames);
+  auto scratch = std::make_unique<WireScratch>();
+  for (int frame = 0; frame < kFrames; ++frame) {
+    field->reset();
+    addShowBalls(*field, 1 + frame);
+    buildWireNet(*field, camera, nets[frame], *scratch);
+  }
+  auto lines = std::make_unique<LineBatch>();
+  auto draws = std::make_unique<DrawsAhead>();
+  const float intensity = static_cast<float>(state.range(0)) / 1000.0f;
+  seedRandom(12345);
+  int frame = 0;
+  for (auto _ : state) {
+    Intensity = intensity;
+    field->drawWireNet(*console, nets[frame], *lines, *draws);
+    frame = (frame + 1) % kFrames;
+    benchmark::ClobberMemory();
+  }
+  resetShowState();
+}
+BENCHMARK(BM_DrawWireNet)->Arg(1000000)->Arg(26834)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 // The show's metaball step: reset, six balls, render. Intensity is held at the
 // given value (frame counters that are not multiples of 10 do not age it).

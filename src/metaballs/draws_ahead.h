@@ -181,6 +181,11 @@ class DrawsAhead {
     reach(position + 1);
     return bit(resets_, position);
   }
+  // Whether only candidates can clear the jitter: then a stretch of draws
+  // without a candidate holds no reset roll that clears it.
+  bool onlyCandidatesReset() const {
+    return marks_.resets == draws_detail::Marks::Resets::AmongCandidates;
+  }
   // The first of `count` draws at `position`, `position` + `stride`, … that
   // resets, as its index 0..count − 1, or `count` if none does.
   std::size_t firstReset(std::size_t position, std::size_t stride, std::size_t count) {

@@ -339,7 +339,9 @@ void BlobField::drawWireNet(DemoConsole& console, const WireNet& net, LineBatch&
     if (before > 0) {
       std::size_t run = before;
       bool cleared = false;
-      if (jittered) {
+      // The run's reset rolls all come before the next candidate: where only
+      // candidates clear, none of them does.
+      if (jittered && !draws.onlyCandidatesReset()) {
         const std::size_t first =
             draws.firstReset(next + kDrawsPerQuietCell - 1, kDrawsPerQuietCell, before);
         if (first < before) {
