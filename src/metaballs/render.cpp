@@ -239,7 +239,7 @@ template <bool kSpikes, bool kResets>
     }
   };
   for (int i = 0; i < kHalf; ++i) {
-#pragma GCC unroll 4
+#pragma GCC unroll 2  // kGroups: its arrays then stay in registers
     for (int g = 0; g < kGroups; ++g) {
       mark(first[g], 1u << i, g);
       mark(second[g], 1u << (i + kHalf), g);
