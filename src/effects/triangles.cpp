@@ -26,11 +26,39 @@ void drawEdge(DemoConsole& console, const Vector& from, const Vector& to, std::u
                    static_cast<int>(to.y), colour);
 }
 
+// A point of the centres' path, by its phase (frame counter plus offset).
+// Each copy is three frames behind the next, so one frame's eight phases are
+// mostly the ones the frame three before used: the last 32 are kept, each
+// slot holding the phase whose residue mod 32 it is, so that a frame works out
+// about one new point instead of eight (a cosine and a sine each). A point
+// depends on its phase alone: a kept one has the same bits.
+struct PathPoint {
+  int phase = 0;
+  bool known = false;
+  double x = 0.0, y = 0.0;
+};
+
+const PathPoint& pathPoint(int phase) {
+  thread_local PathPoint kept[32];
+  PathPoint& point = kept[static_cast<unsigned>(phase) % 32u];
+  if (!point.known || point.phase != phase) {
+    // The phase is an integer sum, converted once. The angle factors are
+    // applied as written, p × 10 / 257 evaluated left to right
+    // ((p × 10) / 257), not as p × (10 / 257): the two differ in the last bit.
+    const double p = static_cast<double>(phase);
+    point = {phase, true, 160.0 + 80.0 * portableCos(p * 10.0 / 257.0),
+             120.0 + 40.0 * portableSin(p * 5.0 / 86.0)};
+  }
+  return point;
+}
+
 }  // namespace
 
 void drawSpinningTriangles(DemoConsole& console) {
   // Real division: the turn is smooth, one revolution every 60π frames.
   const double theta = static_cast<double>(console.frameCounter) / 30.0;
+  // Every copy turns by the same angle: one rotation serves them all.
+  const Matrix rotation(RotateZ, theta);
   int phaseOffset = 0;
   for (std::uint32_t colour = kFirstColour; colour < kColourEnd;
        colour += kColourStep, phaseOffset += kPhaseStep) {
@@ -38,15 +66,9 @@ void drawSpinningTriangles(DemoConsole& console) {
     const Vector v1(10.0, 5.0, 0.0);
     const Vector v2(-20.0, -2.0, 0.0);
     const Vector v3(0.0, -20.0, 0.0);
-    const Matrix rotation(RotateZ, theta);
 
-    // The phase is an integer sum, converted once. The angle factors are applied
-    // as written, p × 10 / 257 evaluated left to right ((p × 10) / 257), not as
-    // p × (10 / 257): the two differ in the last bit.
-    const double p = static_cast<double>(console.frameCounter + phaseOffset);
-    const double cx = 160.0 + 80.0 * portableCos(p * 10.0 / 257.0);
-    const double cy = 120.0 + 40.0 * portableSin(p * 5.0 / 86.0);
-    const Matrix move(Translate, cx, cy, 0.0);
+    const PathPoint& centre = pathPoint(console.frameCounter + phaseOffset);
+    const Matrix move(Translate, centre.x, centre.y, 0.0);
 
     // The rotation acts first, then the move to the centre.
     const Matrix m = move.times(rotation);
