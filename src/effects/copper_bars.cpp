@@ -8,6 +8,7 @@
 
 #include "clock/clock.h"
 #include "effects/effects.h"
+#include "effects/phase_memo.h"
 #include "geometry/trig.h"
 #include "shell/demo_console.h"
 #include "shell/show_state.h"
@@ -25,6 +26,16 @@ constexpr double kPhaseStep = 0.06666666666666667;  // 1/15 radian per frame
 constexpr double kAmplitude = 80.0;
 constexpr double kCentreLine = 120.0;
 
+// cos(phase / 15) for the phase of a bar (frame counter plus offset). The
+// bars are ten frames apart on one wave, so a frame's five phases are mostly
+// those of the frame ten before: with the last 64 kept, a frame works out one
+// cosine instead of five.
+double wave(int phase) {
+  thread_local PhaseMemo<double, 64> kept;
+  return kept.at(phase,
+                 [](int which) { return portableCos(static_cast<double>(which) * kPhaseStep); });
+}
+
 }  // namespace
 
 void drawCopperBars(DemoConsole& console) {
@@ -38,9 +49,9 @@ void drawCopperBars(DemoConsole& console) {
 
   for (int bar = 0; bar < kBarCount; ++bar) {
     const int offset = bar * kBarOffsetStep;
-    const double theta = static_cast<double>(offset + console.frameCounter) * kPhaseStep;
     // Truncating the swing before scaling it back by inv is what quantises it.
-    const int swing = static_cast<int>(portableCos(theta) * static_cast<double>(s) * kAmplitude);
+    const int swing =
+        static_cast<int>(wave(offset + console.frameCounter) * static_cast<double>(s) * kAmplitude);
     // The swing times inv is an int times a float, so it is formed in single
     // precision (as C++ does) and only then widened for the centre line; at some
     // swings that rounding lands exactly on an integer and moves the bar a line.

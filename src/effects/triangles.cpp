@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "effects/effects.h"
+#include "effects/phase_memo.h"
 #include "geometry/matrix.h"
 #include "geometry/trig.h"
 #include "geometry/vector.h"
@@ -26,30 +27,25 @@ void drawEdge(DemoConsole& console, const Vector& from, const Vector& to, std::u
                    static_cast<int>(to.y), colour);
 }
 
-// A point of the centres' path, by its phase (frame counter plus offset).
-// Each copy is three frames behind the next, so one frame's eight phases are
-// mostly the ones the frame three before used: the last 32 are kept, each
-// slot holding the phase whose residue mod 32 it is, so that a frame works out
-// about one new point instead of eight (a cosine and a sine each). A point
-// depends on its phase alone: a kept one has the same bits.
+// A point of the centres' path.
 struct PathPoint {
-  int phase = 0;
-  bool known = false;
   double x = 0.0, y = 0.0;
 };
 
+// The point at `phase` (frame counter plus offset). Each copy is three frames
+// behind the next, so one frame's eight phases are mostly the ones the frame
+// three before used: with the last 32 kept, a frame works out about one new
+// point instead of eight (a cosine and a sine each).
 const PathPoint& pathPoint(int phase) {
-  thread_local PathPoint kept[32];
-  PathPoint& point = kept[static_cast<unsigned>(phase) % 32u];
-  if (!point.known || point.phase != phase) {
+  thread_local PhaseMemo<PathPoint, 32> kept;
+  return kept.at(phase, [](int which) {
     // The phase is an integer sum, converted once. The angle factors are
     // applied as written, p × 10 / 257 evaluated left to right
     // ((p × 10) / 257), not as p × (10 / 257): the two differ in the last bit.
-    const double p = static_cast<double>(phase);
-    point = {phase, true, 160.0 + 80.0 * portableCos(p * 10.0 / 257.0),
-             120.0 + 40.0 * portableSin(p * 5.0 / 86.0)};
-  }
-  return point;
+    const double p = static_cast<double>(which);
+    return PathPoint{160.0 + 80.0 * portableCos(p * 10.0 / 257.0),
+                     120.0 + 40.0 * portableSin(p * 5.0 / 86.0)};
+  });
 }
 
 }  // namespace
