@@ -2,6 +2,7 @@
 // offset by −0.5 so that the iso-surface lies where `value` changes sign.
 #include "metaballs/blob_field.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -92,9 +93,19 @@ void BlobField::addBall(double x, double y, double z, double radius, double stre
   bool quarters[4];
   for (int quarter = 0; quarter < 4; ++quarter)
     quarters[quarter] = z - reach < kQuarter * (quarter + 1) && z + reach > kQuarter * quarter - 1;
-  for (int i = 0; i < kSize; ++i) {
+  // The rows (i, j) that can hold a point inside lie within the radius of x
+  // and y, again with a whole cell to spare: the others are passed over
+  // without working out `across`, which would rule them out.
+  auto within = [reach, finite](double centre, bool high) {
+    if (!finite) return high ? kSize - 1 : 0;
+    const double bound = high ? std::floor(centre + reach) + 1.0 : std::ceil(centre - reach) - 1.0;
+    return static_cast<int>(std::clamp(bound, 0.0, kSize - 1.0));
+  };
+  const int iLow = within(x, false), iHigh = within(x, true);
+  const int jLow = within(y, false), jHigh = within(y, true);
+  for (int i = iLow; i <= iHigh; ++i) {
     const double ex = x - i;
-    for (int j = 0; j < kSize; ++j) {
+    for (int j = jLow; j <= jHigh; ++j) {
       const double ey = y - j;
       const double across = ex * ex + ey * ey;
       if (!finite) {
