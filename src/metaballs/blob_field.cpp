@@ -20,8 +20,6 @@ constexpr double kSquareTerm = 2.4444444444444446;
 constexpr double kFourthTerm = 1.8888888888888888;
 constexpr double kSixthTerm = 0.4444444444444444;
 
-constexpr double kUnset = -0.5;
-
 void fill(double (&block)[BlobField::kSize][BlobField::kSize][BlobField::kSize], double v) {
   for (auto& plane : block) {
     for (auto& row : plane) {

@@ -34,12 +34,14 @@ class BlobField {
  public:
   static constexpr int kSize = 16;  // lattice points per axis
   static constexpr int kCells = kSize - 1;
+  // What reset() leaves in every element.
+  static constexpr double kUnset = -0.5;
 
-  // Every element of all four blocks becomes −0.5.
+  // Every element of all four blocks becomes kUnset.
   void reset();
   // For a field whose crossing blocks have been written by nothing but
   // reset() and computeCrossings() since the last reset(): every element of
-  // `value` becomes −0.5, and the crossing blocks keep the last crossings
+  // `value` becomes kUnset, and the crossing blocks keep the last crossings
   // until the next computeCrossings(), which sets back those it does not
   // find again. From then on the field is as reset() would have left it.
   void resetKeepingCrossings();

@@ -16,8 +16,6 @@ namespace vornisk {
 
 namespace {
 
-constexpr double kUnset = -0.5;  // what reset() leaves in the crossing blocks
-
 // Linear interpolation of the zero between two samples, from the lower end.
 double crossingFraction(double lower, double upper) {
   const double a = lower < 0.0 ? -lower : lower;
@@ -108,7 +106,7 @@ void findCrossings(BlobField& field, CrossedEdges* listed) {
         // The last crossings not found again are set back (the others are
         // overwritten below).
         for (unsigned bits = field.signChanges[axis][x][y] & ~changes; bits != 0; bits &= bits - 1)
-          crossing[x][y][std::countr_zero(bits)] = kUnset;
+          crossing[x][y][std::countr_zero(bits)] = BlobField::kUnset;
         field.signChanges[axis][x][y] = static_cast<std::uint16_t>(changes);
         for (unsigned bits = changes; bits != 0; bits &= bits - 1) {
           const int z = std::countr_zero(bits);
