@@ -181,12 +181,14 @@ FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsol
 void FieldPipeline::finishFrame() {
   if (!worker_.joinable()) return;
   const auto now = std::chrono::steady_clock::now();
+  const std::uint32_t batches = lines_->opened();
   if (lastFinish_ != std::chrono::steady_clock::time_point{}) {
     framesFast_ = now - lastFinish_ < kFastFrames;
-    trial_.frameFinished(now - lastFinish_);
+    trial_.frameFinished(now - lastFinish_, batches != batchesAtFinish_);
     shareWork_.store(trial_.sharing(), std::memory_order_relaxed);
   }
   lastFinish_ = now;
+  batchesAtFinish_ = batches;
   Key ahead = current_;
   ahead.frameCounter = static_cast<int>(static_cast<unsigned>(current_.frameCounter) + 2u);
   Slot& slot = slots_[static_cast<unsigned>(ahead.frameCounter) & 1u];

@@ -102,8 +102,9 @@ class FieldPipeline {
   SharingTrial trial_;
   std::atomic<bool> shareWork_{true};
   std::chrono::steady_clock::time_point lastFinish_{};
-  bool framesFast_ = false;  // the last frame took less than a couple of milliseconds
-  std::thread worker_;       // none when the platform would not start one
+  std::uint32_t batchesAtFinish_ = 0;  // lines_->opened() at the last finished frame
+  bool framesFast_ = false;            // the last frame took less than a couple of milliseconds
+  std::thread worker_;                 // none when the platform would not start one
 #endif
 };
 

@@ -11,6 +11,7 @@ void LineBatch::open(std::uint32_t* pixels, int width, int height, std::uint32_t
   width_ = width;
   height_ = height;
   colour_ = colour;
+  ++opened_;
   count_ = 0;
   wideCount_ = 0;
   runCount_ = 0;

@@ -41,6 +41,8 @@ class LineBatch {
   static constexpr float kSmallOffset = 16.0f;
   void addCells(const WireCell* cells, std::uint32_t count, bool moved, const float (&offsets)[6]);
   void close();
+  // How many batches have been opened (the drawing thread's count).
+  std::uint32_t opened() const { return opened_; }
 
   // The helper's side: whether a batch is open, and drawing its lines until it
   // is closed.
@@ -72,6 +74,7 @@ class LineBatch {
   bool drawRun();
 
   Line lines_[kMostLines];
+  std::uint32_t opened_ = 0;
   std::uint32_t count_ = 0;  // lines listed so far (the drawing thread's count)
   WideLine wideLines_[kMostLines];
   std::uint32_t wideCount_ = 0;

@@ -8,7 +8,9 @@
 // than it saves. Which of the two a machine gives can change while the show
 // runs, so at the start of every cycle of frames a trial takes turns between
 // helping and not, and the way with the shorter median frame is kept for the
-// rest of the cycle.
+// rest of the cycle. Only frames that draw a wire net count: the others take
+// as long either way, and late in the show, where two frames in five draw
+// none, their short times would decide the medians.
 #pragma once
 
 #include <algorithm>
@@ -29,8 +31,10 @@ class SharingTrial {
   // Whether the next frame is to be helped with.
   bool sharing() const { return sharing_; }
 
-  // The time the frame just finished took (from the end of the one before).
-  void frameFinished(std::chrono::nanoseconds interval) {
+  // The time the frame just finished took (from the end of the one before),
+  // and whether it drew a wire net; frames that drew none are passed over.
+  void frameFinished(std::chrono::nanoseconds interval, bool drewNet) {
+    if (!drewNet) return;
     if (frame_ < kTrialFrames && frame_ % kTurnFrames != 0) {
       std::int64_t* samples = sharing_ ? helped_ : alone_;
       const int turn = frame_ / kTurnFrames / 2;
