@@ -72,8 +72,8 @@ BENCHMARK(BM_ShowFrame)
 
 // Every frame of the whole show at 60 frames per second, as the capture tool
 // draws them (seed 0, a synthetic title), each timed: the counters give the
-// median and 99th-percentile frame. Only drawing and presenting to a console
-// without output; no hashing, no files.
+// median and 99th-percentile frame, and the median of each part of the show.
+// Only drawing and presenting to a console without output; no hashing, no files.
 void BM_WholeShowFrames(benchmark::State& state) {
   constexpr std::uint32_t kFramesPerSecond = 60;
   constexpr std::uint64_t kFrames = std::uint64_t{kShowLengthMs} * kFramesPerSecond / 1000;
@@ -97,6 +97,30 @@ void BM_WholeShowFrames(benchmark::State& state) {
       drawShowFrame(console, *fields, loop);
       frameUs[k] = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     }
+  }
+  // The median frame of each part of the show, as its clock divides it: the
+  // black opening, the glitching title, the triangles, the copper bars (the
+  // net's disturbances grow through them) and the second title.
+  struct Part {
+    const char* counter;
+    std::uint32_t endMs;
+  };
+  constexpr Part kParts[] = {{"opening_us", 23200},
+                             {"glitch_us", 46200},
+                             {"triangles_us", 69500},
+                             {"bars_us", 153500},
+                             {"title2_us", kShowLengthMs}};
+  std::uint64_t first = 0;
+  for (const Part& part : kParts) {
+    std::uint64_t end = first;
+    while (end < kFrames && end * 1000 / kFramesPerSecond < part.endMs)
+      ++end;
+    std::vector<double> times(frameUs.begin() + static_cast<std::ptrdiff_t>(first),
+                              frameUs.begin() + static_cast<std::ptrdiff_t>(end));
+    std::nth_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(times.size() / 2),
+                     times.end());
+    state.counters[part.counter] = times.empty() ? 0.0 : times[times.size() / 2];
+    first = end;
   }
   std::sort(frameUs.begin(), frameUs.end());
   state.counters["median_us"] = frameUs[kFrames / 2];
