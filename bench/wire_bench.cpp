@@ -1,5 +1,6 @@
 // Speed of the metaball wire net: one frame's field rebuild and render at the
-// show's first and last Intensity, marking one frame's draws, and drawLine for short lines and for
+// show's first and last Intensity, marking one frame's draws, drawing a net's
+// lines, and drawLine for short lines and for
 // lines with one end up to 2^31 pixels off screen (which must cost their on-screen pixels, not
 // their length).
 #include <benchmark/benchmark.h>
@@ -10,8 +11,10 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <span>
 #include <vector>
 
+#include "effects/line.h"
 #include "metaballs/blob_field.h"
 #include "metaballs/draws_ahead.h"
 #include "metaballs/line_batch.h"
@@ -101,6 +104,44 @@ void BM_DrawWireNet(benchmark::State& state) {
   resetShowState();
 }
 BENCHMARK(BM_DrawWireNet)->Arg(1000000)->Arg(26834)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+// The lines of the show's wire nets, as they are, through drawLinesInto: about
+// 900 short lines a frame, drawn by one thread.
+void BM_DrawNetLines(benchmark::State& state) {
+  constexpr int kFrames = 64;
+  auto console = makeConsole();
+  const Matrix camera = wireCamera(*console);
+  auto field = std::make_unique<BlobField>();
+  auto net = std::make_unique<WireNet>();
+  auto scratch = std::make_unique<WireScratch>();
+  std::vector<std::vector<ShortLineEnds>> frames(kFrames);
+  std::size_t total = 0;
+  for (int frame = 0; frame < kFrames; ++frame) {
+    field->reset();
+    addShowBalls(*field, 1 + 97 * frame);
+    buildWireNet(*field, camera, *net, *scratch);
+    for (const WireCell& cell : std::span(net->cells, static_cast<std::size_t>(net->count))) {
+      for (int family = 0; family < 3; ++family) {
+        if ((cell.faces >> family & 1u) == 0) continue;
+        const PixelPoint(&ends)[2] = cell.ends[family];
+        frames[static_cast<std::size_t>(frame)].push_back(
+            {static_cast<std::int16_t>(ends[0].x), static_cast<std::int16_t>(ends[0].y),
+             static_cast<std::int16_t>(ends[1].x), static_cast<std::int16_t>(ends[1].y)});
+      }
+    }
+    total += frames[static_cast<std::size_t>(frame)].size();
+  }
+  std::size_t frame = 0;
+  for (auto _ : state) {
+    const std::vector<ShortLineEnds>& lines = frames[frame];
+    drawLinesInto(console->pixels, console->width, console->height, lines.data(), lines.size(),
+                  0x8060FF);
+    frame = (frame + 1) % kFrames;
+    benchmark::ClobberMemory();
+  }
+  state.counters["lines"] = static_cast<double>(total) / kFrames;
+}
+BENCHMARK(BM_DrawNetLines)->Unit(benchmark::kMicrosecond);
 
 // The show's metaball step: reset, six balls, render. Intensity is held at the
 // given value (frame counters that are not multiples of 10 do not age it).

@@ -302,9 +302,10 @@ TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
     }
   });
   std::mt19937 random(7);
-  // Short lines, some crossing the edges, so that few hide one another.
+  // Short lines (up to a little past the span a lookup covers), some crossing
+  // the edges, so that few hide one another.
   std::uniform_int_distribution<int> coordinate(-10, 330);
-  std::uniform_int_distribution<int> length(-12, 12);
+  std::uniform_int_distribution<int> length(-17, 17);
   std::vector<std::uint32_t> shared(kWidth * kHeight), alone(kWidth * kHeight);
   for (int round = 0; round < 300; ++round) {
     SCOPED_TRACE(round);

@@ -139,6 +139,40 @@ void store(std::uint32_t* pixel, std::uint32_t colour) {
   return true;
 }
 
+// Nearly every line a wire net draws moves fewer than 16 pixels along either
+// axis. For those, everything the short walk works out from the deltas (its
+// steps, its minor moves and which way each kind of step goes) is looked up
+// by (dx, dy): straight and diagonal steps as codes into a run's strides.
+constexpr int kNearSpan = 15;
+struct NearLine {
+  std::uint32_t moves;  // bit i: whether step i + 1 is diagonal
+  std::uint8_t steps;
+  std::uint8_t straight;  // 0..3: +x, −x, +y, −y
+  std::uint8_t diagonal;  // 4..7: (+x, +y), (+x, −y), (−x, +y), (−x, −y)
+};
+struct NearLines {
+  NearLine byDelta[2 * kNearSpan + 1][2 * kNearSpan + 1] = {};  // [dy + 15][dx + 15]
+};
+constexpr NearLines nearLines() {
+  NearLines table;
+  for (int dy = -kNearSpan; dy <= kNearSpan; ++dy) {
+    for (int dx = -kNearSpan; dx <= kNearSpan; ++dx) {
+      const int absDx = dx >= 0 ? dx : -dx;
+      const int absDy = dy >= 0 ? dy : -dy;
+      const bool xMajor = absDx > absDy;
+      const int steps = xMajor ? absDx : absDy;
+      const int tie = (xMajor ? dx : dy) < 0 ? 1 : 0;
+      NearLine& line = table.byDelta[dy + kNearSpan][dx + kNearSpan];
+      line.moves = kMinorMoves.bits[tie][steps][xMajor ? absDy : absDx];
+      line.steps = static_cast<std::uint8_t>(steps);
+      line.straight = static_cast<std::uint8_t>(xMajor ? (dx >= 0 ? 0 : 1) : (dy >= 0 ? 2 : 3));
+      line.diagonal = static_cast<std::uint8_t>(4 + (dx >= 0 ? 0 : 2) + (dy >= 0 ? 0 : 1));
+    }
+  }
+  return table;
+}
+constexpr NearLines kNearLines = nearLines();
+
 // Every other line: a 64-bit walk, clipped analytically.
 [[gnu::noinline]] void drawLongOrClippedLine(std::uint32_t* pixels, int width, int height, int x0,
                                              int y0, int x1, int y1, std::uint32_t colour);
@@ -165,9 +199,35 @@ void drawLineInto(std::uint32_t* pixels, int width, int height, int x0, int y0, 
 
 void drawLinesInto(std::uint32_t* pixels, int width, int height, const ShortLineEnds* lines,
                    std::size_t count, std::uint32_t colour) {
+  // A step's stride in the buffer by its code (memory rows count down as y counts up).
+  const std::ptrdiff_t row = width;
+  const std::ptrdiff_t strides[8] = {1, -1, -row, row, 1 - row, 1 + row, -1 - row, -1 + row};
+  std::uint32_t* const bottomRow = pixels + row * (height - 1);
+  const auto w = static_cast<unsigned>(width);
+  const auto h = static_cast<unsigned>(height);
   for (std::size_t i = 0; i < count; ++i) {
     const ShortLineEnds& line = lines[i];
-    drawAnyLine(pixels, width, height, line.x0, line.y0, line.x1, line.y1, colour);
+    const int x0 = line.x0, y0 = line.y0, x1 = line.x1, y1 = line.y1;
+    const int dx = x1 - x0;
+    const int dy = y1 - y0;
+    if (static_cast<unsigned>(x0) >= w || static_cast<unsigned>(x1) >= w ||
+        static_cast<unsigned>(y0) >= h || static_cast<unsigned>(y1) >= h ||
+        static_cast<unsigned>(dx + kNearSpan) > 2 * kNearSpan ||
+        static_cast<unsigned>(dy + kNearSpan) > 2 * kNearSpan) {
+      drawAnyLine(pixels, width, height, x0, y0, x1, y1, colour);
+      continue;
+    }
+    // The short walk of drawShortLine, its deltas' part looked up.
+    const NearLine& near = kNearLines.byDelta[dy + kNearSpan][dx + kNearSpan];
+    std::uint32_t* pixel = bottomRow + x0 - row * y0;
+    store(pixel, colour);
+    const std::ptrdiff_t straight = strides[near.straight];
+    const std::ptrdiff_t diagonal = strides[near.diagonal];
+    std::uint32_t moves = near.moves;
+    for (int step = near.steps; step != 0; --step, moves >>= 1) {
+      pixel += (moves & 1u) != 0 ? diagonal : straight;
+      store(pixel, colour);
+    }
   }
 }
 
