@@ -80,17 +80,23 @@ void BlobField::addBall(double x, double y, double z, double radius, double stre
   const double r4 = r2 * r2;
   const double r6 = r4 * r2;
   const bool finite = std::isfinite(x) && std::isfinite(y) && std::isfinite(z) && std::isfinite(r2);
-  // Which quarters of a row can hold a point inside: those within the radius
-  // of z, with a whole cell to spare for rounding.
   const double reach = std::fabs(radius);
   // A quotient by a power of two is the product by its reciprocal, exactly:
   // the same real number, rounded once either way. The balls of radius 4
   // (r² = 16) take the cheaper products; r⁴ lies between r² and r⁶.
   const bool byReciprocals = exactReciprocal(r2) && exactReciprocal(r6);
   const double inverse2 = 1.0 / r2, inverse4 = 1.0 / r4, inverse6 = 1.0 / r6;
-  bool quarters[4];
-  for (int quarter = 0; quarter < 4; ++quarter)
-    quarters[quarter] = z - reach < kQuarter * (quarter + 1) && z + reach > kQuarter * quarter - 1;
+  // Per quarter row, the least (z − k)² of its points, worked out as a lane
+  // works it out: in a row at `across`, no point of the quarter is inside
+  // unless across + that least one is below r², as rounding keeps order.
+  double nearest[4];
+  for (int quarter = 0; quarter < 4; ++quarter) {
+    nearest[quarter] = INFINITY;
+    for (int k = kQuarter * quarter; k < kQuarter * (quarter + 1); ++k) {
+      const double ez = z - k;
+      nearest[quarter] = std::min(nearest[quarter], ez * ez);
+    }
+  }
   // The rows (i, j) that can hold a point inside lie within the radius of x
   // and y, again with a whole cell to spare: the others are passed over
   // without working out `across`, which would rule them out.
@@ -115,12 +121,12 @@ void BlobField::addBall(double x, double y, double z, double radius, double stre
         }
         continue;
       }
-      // No point of a row is nearer than `across`. In a row that may reach the
-      // ball every point of a quarter row is worked out, and only those
-      // strictly inside take their share.
+      // No point of a row is nearer than `across`. In a quarter row with a
+      // point inside every point is worked out, and only those strictly
+      // inside take their share.
       if (!(across < r2)) continue;
       for (int quarter = 0; quarter < 4; ++quarter) {
-        if (!quarters[quarter]) continue;
+        if (!(across + nearest[quarter] < r2)) continue;
         double* row = &value[i][j][kQuarter * quarter];
         Lanes sums;
         std::memcpy(&sums, row, sizeof sums);
