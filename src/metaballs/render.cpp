@@ -202,7 +202,11 @@ Marks::Marks(std::uint32_t jitterModulus, std::uint32_t spikeModulus, std::uint3
       spikeFactor(drawDivisibilityFactor(spikeModulus)),
       resetBelow(below),
       resetBound(below < 1000 ? drawRemainderBound(below) : 0),
-      spikeAmongJitter(spikeModulus % jitterModulus == 0) {
+      // Below 32768 a spike modulus hits only multiples of itself, which
+      // are the jitter's when it is a multiple of the jitter modulus; above,
+      // it hits only the draw 0, which every modulus divides.
+      spikeAmongJitter(spikeModulus > random_detail::kLargestDraw ||
+                       spikeModulus % jitterModulus == 0) {
   // At most the draws with r = 0 clear, and those are multiples of 1000.
   const bool onlyThousands =
       below == 0 || (below == 1 && (1000 % jitterModulus == 0 || 1000 % spikeModulus == 0));

@@ -11,6 +11,7 @@ namespace random_detail {
 // The generator's step: state · kMultiplier + kIncrement (mod 2^32).
 inline constexpr std::uint32_t kMultiplier = 214013u;
 inline constexpr std::uint32_t kIncrement = 2531011u;
+inline constexpr std::uint32_t kLargestDraw = 0x7FFFu;
 extern std::uint32_t state;
 using Script = std::uint32_t (*)(void* context);
 extern Script script;
@@ -27,7 +28,7 @@ inline std::uint32_t nextRandom() {
   }
   random_detail::state =
       random_detail::state * random_detail::kMultiplier + random_detail::kIncrement;
-  return (random_detail::state >> 16) & 0x7FFFu;
+  return (random_detail::state >> 16) & random_detail::kLargestDraw;
 }
 
 // Whether m divides a draw d, without dividing: for d < 2^15 and m ≥ 2, m
