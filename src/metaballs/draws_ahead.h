@@ -63,8 +63,12 @@ struct Marks {
   // A multiple of the jitter modulus: its candidates are the jitter's already.
   bool spikeAmongJitter = false;
   // How a reset roll is decided: every one clears; or only candidates clear
-  // (so a quiet cell never does), worked out one by one; or from the flags.
-  enum class Resets { All, AmongCandidates, Flagged } resets = Resets::Flagged;
+  // (so a quiet cell never does), worked out one by one; or one by one where
+  // one in fifty or more clears (a jitter then lasts a few dozen cells at
+  // most, and few rolls are looked at); or from the flags.
+  enum class Resets { All, AmongCandidates, OneByOne, Flagged } resets = Resets::Flagged;
+  // Where from resetBelow on a reset roll is worked out when looked at.
+  static constexpr std::uint32_t kOneByOneBelow = 20;
 };
 
 // Marks one block: `laneStates` hold the states that make each lane's first
@@ -175,6 +179,8 @@ class DrawsAhead {
         return true;
       case Resets::AmongCandidates:
         return candidate(position) && at(position) % 1000 < marks_.resetBelow;
+      case Resets::OneByOne:
+        return at(position) % 1000 < marks_.resetBelow;
       case Resets::Flagged:
         break;
     }
@@ -191,6 +197,13 @@ class DrawsAhead {
   std::size_t firstReset(std::size_t position, std::size_t stride, std::size_t count) {
     using Resets = draws_detail::Marks::Resets;
     if (count == 0 || marks_.resets == Resets::All) return 0;
+    if (marks_.resets == Resets::OneByOne) {
+      // One in fifty or more clears: the first comes within a few dozen.
+      std::size_t index = 0;
+      while (index < count && !resets(position + stride * index))
+        ++index;
+      return index;
+    }
     // Clearing draws are rare where it matters: look for the marked ones (every
     // clearing draw is marked) and keep the first that falls on the stride.
     const std::uint32_t* marked = marks_.resets == Resets::Flagged ? resets_ : candidates_;

@@ -210,7 +210,10 @@ Marks::Marks(std::uint32_t jitterModulus, std::uint32_t spikeModulus, std::uint3
   // At most the draws with r = 0 clear, and those are multiples of 1000.
   const bool onlyThousands =
       below == 0 || (below == 1 && (1000 % jitterModulus == 0 || 1000 % spikeModulus == 0));
-  resets = below >= 1000 ? Resets::All : onlyThousands ? Resets::AmongCandidates : Resets::Flagged;
+  resets = below >= 1000             ? Resets::All
+           : onlyThousands           ? Resets::AmongCandidates
+           : below >= kOneByOneBelow ? Resets::OneByOne
+                                     : Resets::Flagged;
 }
 
 template <bool kSpikes, bool kResets>
