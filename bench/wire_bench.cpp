@@ -1,8 +1,7 @@
 // Speed of the metaball wire net: one frame's field rebuild and render at the
 // show's first and last Intensity, marking one frame's draws, drawing a net's
-// lines, and drawLine for short lines and for
-// lines with one end up to 2^31 pixels off screen (which must cost their on-screen pixels, not
-// their length).
+// lines, and drawLine for short lines and for lines with one end up to 2^31
+// pixels off screen (which must cost their on-screen pixels, not their length).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

@@ -98,6 +98,18 @@ void store(std::uint32_t* pixel, std::uint32_t colour) {
   __atomic_store_n(pixel, colour, __ATOMIC_RELAXED);
 }
 
+// The table walk from `pixel`: the first pixel, then `steps` steps along the
+// major axis, diagonal where the next bit of `moves` is set.
+[[gnu::always_inline]] inline void walkSteps(std::uint32_t* pixel, int steps, std::uint32_t moves,
+                                             std::ptrdiff_t straight, std::ptrdiff_t diagonal,
+                                             std::uint32_t colour) {
+  store(pixel, colour);
+  for (int i = steps; i != 0; --i, moves >>= 1) {
+    pixel += (moves & 1u) != 0 ? diagonal : straight;
+    store(pixel, colour);
+  }
+}
+
 // Nearly every line of a wire net is a few pixels long with both ends on
 // screen: those take the table walk straight away, in 32-bit arithmetic and
 // without the clipping. The same walk as the general one below: the same
@@ -127,15 +139,8 @@ void store(std::uint32_t* pixel, std::uint32_t colour) {
   std::uint32_t* pixel =
       pixels + x0 +
       static_cast<std::ptrdiff_t>(width) * (height - 1 - static_cast<std::ptrdiff_t>(y0));
-  store(pixel, colour);
-  // Each step moves along the major axis, and diagonally where the table says.
-  const std::ptrdiff_t straight = majorStride;
-  const std::ptrdiff_t diagonal = majorStride + minorStride;
-  std::uint32_t moves = kMinorMoves.bits[tie][steps][minorSpan];
-  for (int i = steps; i != 0; --i, moves >>= 1) {
-    pixel += (moves & 1u) != 0 ? diagonal : straight;
-    store(pixel, colour);
-  }
+  walkSteps(pixel, steps, kMinorMoves.bits[tie][steps][minorSpan], majorStride,
+            majorStride + minorStride, colour);
   return true;
 }
 
@@ -219,15 +224,8 @@ void drawLinesInto(std::uint32_t* pixels, int width, int height, const ShortLine
     }
     // The short walk of drawShortLine, its deltas' part looked up.
     const NearLine& near = kNearLines.byDelta[dy + kNearSpan][dx + kNearSpan];
-    std::uint32_t* pixel = bottomRow + x0 - row * y0;
-    store(pixel, colour);
-    const std::ptrdiff_t straight = strides[near.straight];
-    const std::ptrdiff_t diagonal = strides[near.diagonal];
-    std::uint32_t moves = near.moves;
-    for (int step = near.steps; step != 0; --step, moves >>= 1) {
-      pixel += (moves & 1u) != 0 ? diagonal : straight;
-      store(pixel, colour);
-    }
+    walkSteps(bottomRow + x0 - row * y0, near.steps, near.moves, strides[near.straight],
+              strides[near.diagonal], colour);
   }
 }
 

@@ -67,7 +67,7 @@ struct Marks {
   // one in fifty or more clears (a jitter then lasts a few dozen cells at
   // most, and few rolls are looked at); or from the flags.
   enum class Resets { All, AmongCandidates, OneByOne, Flagged } resets = Resets::Flagged;
-  // Where from resetBelow on a reset roll is worked out when looked at.
+  // The resetBelow from which a reset roll is worked out when it is looked at.
   static constexpr std::uint32_t kOneByOneBelow = 20;
 };
 
