@@ -295,6 +295,7 @@ TEST(DrawsAheadWithHelper, GivesTheGeneratorsDrawsAndTheirMarks) {
 TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
   constexpr int kWidth = 320, kHeight = 240;
   auto batch = std::make_unique<LineBatch>();
+  // Buffers of two widths in turn: a line's steps depend on the width.
   std::atomic<bool> stop = false;
   std::thread helper([&] {
     while (!stop) {
@@ -314,7 +315,8 @@ TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
     const auto colour = static_cast<std::uint32_t>(round + 1);
     // Counts around the chunk size and up to the most a frame can list.
     const int count = round % 3 == 0 ? round % 40 : round % 3 == 1 ? 700 : LineBatch::kMostLines;
-    batch->open(shared.data(), kWidth, kHeight, colour);
+    const int width = round % 4 < 2 ? kWidth : kWidth - 17;
+    batch->open(shared.data(), width, kHeight, colour);
     for (int i = 0; i < count; ++i) {
       int x0 = coordinate(random), y0 = coordinate(random) * 3 / 4;
       int x1 = x0 + length(random), y1 = y0 + length(random);
@@ -322,7 +324,7 @@ TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
       if (i % 50 == 7) x1 = x0 + length(random) * 40000;
       if (i % 50 == 31) y0 = y1 - length(random) * 3000;
       batch->add(x0, y0, x1, y1);
-      drawLineInto(alone.data(), kWidth, kHeight, x0, y0, x1, y1, colour);
+      drawLineInto(alone.data(), width, kHeight, x0, y0, x1, y1, colour);
     }
     batch->close();
     ASSERT_TRUE(shared == alone);
