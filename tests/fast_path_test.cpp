@@ -295,7 +295,6 @@ TEST(DrawsAheadWithHelper, GivesTheGeneratorsDrawsAndTheirMarks) {
 TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
   constexpr int kWidth = 320, kHeight = 240;
   auto batch = std::make_unique<LineBatch>();
-  // Buffers of two widths in turn: a line's steps depend on the width.
   std::atomic<bool> stop = false;
   std::thread helper([&] {
     while (!stop) {
@@ -315,6 +314,7 @@ TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
     const auto colour = static_cast<std::uint32_t>(round + 1);
     // Counts around the chunk size and up to the most a frame can list.
     const int count = round % 3 == 0 ? round % 40 : round % 3 == 1 ? 700 : LineBatch::kMostLines;
+    // Buffers of two widths in turn: a line's steps depend on the width.
     const int width = round % 4 < 2 ? kWidth : kWidth - 17;
     batch->open(shared.data(), width, kHeight, colour);
     for (int i = 0; i < count; ++i) {
