@@ -165,7 +165,7 @@ class DrawsAhead {
     const draws_detail::Steps& steps = draws_detail::kRunSteps.steps[offset % draws_detail::kRun];
     const std::uint32_t state =
         steps.a * blockStarts_[position / kBlock][offset / draws_detail::kRun] + steps.c;
-    return (state >> 16) & 0x7FFFu;
+    return (state >> 16) & random_detail::kLargestDraw;
   }
   bool candidate(std::size_t position) {
     reach(position + 1);
@@ -178,7 +178,8 @@ class DrawsAhead {
       case Resets::All:
         return true;
       case Resets::AmongCandidates:
-        return candidate(position) && at(position) % 1000 < marks_.resetBelow;
+        if (!candidate(position)) return false;
+        [[fallthrough]];
       case Resets::OneByOne:
         return at(position) % 1000 < marks_.resetBelow;
       case Resets::Flagged:

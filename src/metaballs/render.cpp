@@ -234,7 +234,7 @@ template <bool kSpikes, bool kResets>
     second[g] = first[g] * kToSecondHalf.a + kToSecondHalf.c;
   }
   auto mark = [&](LaneWords lanes, std::uint32_t bit, int g) {
-    const LaneWords d = (lanes >> 16) & 0x7FFFu;
+    const LaneWords d = (lanes >> 16) & random_detail::kLargestDraw;
     // m divides d exactly when d·f < f (drawDivisibleBy); a comparison gives
     // all ones in a lane where it holds.
     LaneWords divisible = reinterpret_cast<LaneWords>(d * jf < jf);
