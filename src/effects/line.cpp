@@ -147,16 +147,20 @@ void store(std::uint32_t* pixel, std::uint32_t colour) {
 // Nearly every line a wire net draws moves fewer than 16 pixels along either
 // axis. For those, everything the short walk works out from the deltas (its
 // steps, its minor moves and which way each kind of step goes) is looked up
-// by (dx, dy): straight and diagonal steps as codes into a run's strides.
+// by (dx, dy): each step as a code into a run's strides, and past the last
+// step a code that stays put. Such a line is then drawn in a fixed number of
+// stores, the ones past its end storing its last pixel again, so that how
+// long it is costs no mispredicted loop exit.
 constexpr int kNearSpan = 15;
-struct NearLine {
-  std::uint32_t moves;  // bit i: whether step i + 1 is diagonal
-  std::uint8_t steps;
-  std::uint8_t straight;  // 0..3: +x, −x, +y, −y
-  std::uint8_t diagonal;  // 4..7: (+x, +y), (+x, −y), (−x, +y), (−x, −y)
-};
+constexpr unsigned kCodeBits = 4;
+constexpr std::uint64_t kCodeMask = (1u << kCodeBits) - 1;
+// Codes: 0..3 straight (+x, −x, +y, −y); 4..7 diagonal ((+x, +y), (+x, −y),
+// (−x, +y), (−x, −y)); kStay no move.
+constexpr unsigned kStay = 8;
+constexpr int kStrideCodes = 1 << kCodeBits;
 struct NearLines {
-  NearLine byDelta[2 * kNearSpan + 1][2 * kNearSpan + 1] = {};  // [dy + 15][dx + 15]
+  // Bits 4k..4k + 3: the code of step k + 1.
+  std::uint64_t codes[2 * kNearSpan + 1][2 * kNearSpan + 1] = {};  // [dy + 15][dx + 15]
 };
 constexpr NearLines nearLines() {
   NearLines table;
@@ -167,15 +171,31 @@ constexpr NearLines nearLines() {
       const bool xMajor = absDx > absDy;
       const int steps = xMajor ? absDx : absDy;
       const int tie = (xMajor ? dx : dy) < 0 ? 1 : 0;
-      NearLine& line = table.byDelta[dy + kNearSpan][dx + kNearSpan];
-      line.moves = kMinorMoves.bits[tie][steps][xMajor ? absDy : absDx];
-      line.steps = static_cast<std::uint8_t>(steps);
-      line.straight = static_cast<std::uint8_t>(xMajor ? (dx >= 0 ? 0 : 1) : (dy >= 0 ? 2 : 3));
-      line.diagonal = static_cast<std::uint8_t>(4 + (dx >= 0 ? 0 : 2) + (dy >= 0 ? 0 : 1));
+      const std::uint32_t moves = kMinorMoves.bits[tie][steps][xMajor ? absDy : absDx];
+      const unsigned straight = xMajor ? (dx >= 0 ? 0 : 1) : (dy >= 0 ? 2 : 3);
+      const unsigned diagonal = 4 + (dx >= 0 ? 0 : 2) + (dy >= 0 ? 0 : 1);
+      std::uint64_t codes = 0;
+      for (int step = kNearSpan - 1; step >= 0; --step) {
+        const unsigned code = step >= steps                 ? kStay
+                              : ((moves >> step) & 1u) != 0 ? diagonal
+                                                            : straight;
+        codes = codes << kCodeBits | code;
+      }
+      table.codes[dy + kNearSpan][dx + kNearSpan] = codes;
     }
   }
   return table;
 }
+// Every near line takes this many steps, and only a longer one the rest: one
+// branch, taken by few lines (most take 3 to 7 steps), rather than a loop exit
+// at a different count for nearly every line.
+constexpr int kNearStepsAlways = 9;
+constexpr std::uint64_t kStaysAfterAlways = [] {
+  std::uint64_t codes = 0;
+  for (int step = kNearStepsAlways; step < kNearSpan; ++step)
+    codes = codes << kCodeBits | kStay;
+  return codes;
+}();
 constexpr NearLines kNearLines = nearLines();
 
 // Every other line: a 64-bit walk, clipped analytically.
@@ -206,7 +226,10 @@ void drawLinesInto(std::uint32_t* pixels, int width, int height, const ShortLine
                    std::size_t count, std::uint32_t colour) {
   // A step's stride in the buffer by its code (memory rows count down as y counts up).
   const std::ptrdiff_t row = width;
-  const std::ptrdiff_t strides[8] = {1, -1, -row, row, 1 - row, 1 + row, -1 - row, -1 + row};
+  // Every 4-bit code indexes it; those past kStay are never used.
+  const std::ptrdiff_t strides[kStrideCodes] = {1,       -1,      -row,     row,       // straight
+                                                1 - row, 1 + row, -1 - row, -1 + row,  // diagonal
+                                                0};                                    // kStay
   std::uint32_t* const bottomRow = pixels + row * (height - 1);
   const auto w = static_cast<unsigned>(width);
   const auto h = static_cast<unsigned>(height);
@@ -223,9 +246,21 @@ void drawLinesInto(std::uint32_t* pixels, int width, int height, const ShortLine
       continue;
     }
     // The short walk of drawShortLine, its deltas' part looked up.
-    const NearLine& near = kNearLines.byDelta[dy + kNearSpan][dx + kNearSpan];
-    walkSteps(bottomRow + x0 - row * y0, near.steps, near.moves, strides[near.straight],
-              strides[near.diagonal], colour);
+    std::uint64_t codes = kNearLines.codes[dy + kNearSpan][dx + kNearSpan];
+    std::uint32_t* pixel = bottomRow + x0 - row * y0;
+    store(pixel, colour);
+#pragma GCC unroll 16
+    for (int step = 0; step < kNearStepsAlways; ++step, codes >>= kCodeBits) {
+      pixel += strides[codes & kCodeMask];
+      store(pixel, colour);
+    }
+    if (codes != kStaysAfterAlways) {
+#pragma GCC unroll 16
+      for (int step = kNearStepsAlways; step < kNearSpan; ++step, codes >>= kCodeBits) {
+        pixel += strides[codes & kCodeMask];
+        store(pixel, colour);
+      }
+    }
   }
 }
 
