@@ -1,10 +1,12 @@
 // Eight outlined copies of one small triangle: all spin by the same angle about
 // their own centres, and the centres follow one Lissajous path, each copy three
 // frames further along it, so they form a chain in shades of green.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
 #include "effects/effects.h"
+#include "effects/line.h"
 #include "effects/phase_memo.h"
 #include "geometry/matrix.h"
 #include "geometry/trig.h"
@@ -21,10 +23,25 @@ constexpr std::uint32_t kColourEnd = 65105;
 constexpr std::uint32_t kColourStep = 10;
 constexpr int kPhaseStep = 3;  // frames along the path between neighbouring copies
 
-void drawEdge(DemoConsole& console, const Vector& from, const Vector& to, std::uint32_t colour) {
-  // Pixel coordinates truncate toward zero.
-  console.drawLine(static_cast<int>(from.x), static_cast<int>(from.y), static_cast<int>(to.x),
-                   static_cast<int>(to.y), colour);
+// A corner in pixels: coordinates truncate toward zero.
+struct Corner {
+  int x, y;
+};
+Corner pixelCorner(const Vector& point) {
+  return {static_cast<int>(point.x), static_cast<int>(point.y)};
+}
+
+// The outline a → b → c, marked drawn as one box: a triangle's lines lie
+// within its corners' box, and one mark costs less than three.
+void drawOutline(DemoConsole& console, Corner a, Corner b, Corner c, std::uint32_t colour) {
+  const auto line = [&console, colour](Corner from, Corner to) {
+    drawLineInto(console.pixels, console.width, console.height, from.x, from.y, to.x, to.y, colour);
+  };
+  line(a, b);
+  line(b, c);
+  line(c, a);
+  console.markDrawnBetween(std::min({a.x, b.x, c.x}), std::min({a.y, b.y, c.y}),
+                           std::max({a.x, b.x, c.x}), std::max({a.y, b.y, c.y}));
 }
 
 // A point of the centres' path.
@@ -68,12 +85,8 @@ void drawSpinningTriangles(DemoConsole& console) {
 
     // The rotation acts first, then the move to the centre.
     const Matrix m = move.times(rotation);
-    const Vector a = m.transform(v1);
-    const Vector b = m.transform(v2);
-    const Vector c = m.transform(v3);
-    drawEdge(console, a, b, colour);
-    drawEdge(console, b, c, colour);
-    drawEdge(console, c, a, colour);
+    drawOutline(console, pixelCorner(m.transform(v1)), pixelCorner(m.transform(v2)),
+                pixelCorner(m.transform(v3)), colour);
   }
 }
 
