@@ -306,7 +306,10 @@ TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
   // the edges, so that few hide one another.
   std::uniform_int_distribution<int> coordinate(-10, 330);
   std::uniform_int_distribution<int> length(-17, 17);
-  std::vector<std::uint32_t> shared(kWidth * kHeight), alone(kWidth * kHeight);
+  // Buffers of three widths in turn: a line's steps depend on the width, and
+  // the widest is one past those whose steps fit the batch's 16-bit table.
+  const int widths[] = {kWidth, kWidth, kWidth - 17, 2184};
+  std::vector<std::uint32_t> shared(2184 * kHeight), alone(2184 * kHeight);
   for (int round = 0; round < 300; ++round) {
     SCOPED_TRACE(round);
     std::fill(shared.begin(), shared.end(), 0u);
@@ -314,8 +317,7 @@ TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
     const auto colour = static_cast<std::uint32_t>(round + 1);
     // Counts around the chunk size and up to the most a frame can list.
     const int count = round % 3 == 0 ? round % 40 : round % 3 == 1 ? 700 : LineBatch::kMostLines;
-    // Buffers of two widths in turn: a line's steps depend on the width.
-    const int width = round % 4 < 2 ? kWidth : kWidth - 17;
+    const int width = widths[round % 4];
     batch->open(shared.data(), width, kHeight, colour);
     for (int i = 0; i < count; ++i) {
       int x0 = coordinate(random), y0 = coordinate(random) * 3 / 4;

@@ -144,60 +144,6 @@ void store(std::uint32_t* pixel, std::uint32_t colour) {
   return true;
 }
 
-// Nearly every line a wire net draws moves fewer than 16 pixels along either
-// axis. For those, everything the short walk works out from the deltas (its
-// steps, its minor moves and which way each kind of step goes) is looked up
-// by (dx, dy): each step as a code into a run's strides, and past the last
-// step a code that stays put. Such a line is then drawn in a fixed number of
-// stores, the ones past its end storing its last pixel again, so that how
-// long it is costs no mispredicted loop exit.
-constexpr int kNearSpan = 15;
-constexpr unsigned kCodeBits = 4;
-constexpr std::uint64_t kCodeMask = (1u << kCodeBits) - 1;
-// Codes: 0..3 straight (+x, −x, +y, −y); 4..7 diagonal ((+x, +y), (+x, −y),
-// (−x, +y), (−x, −y)); kStay no move.
-constexpr unsigned kStay = 8;
-constexpr int kStrideCodes = 1 << kCodeBits;
-struct NearLines {
-  // Bits 4k..4k + 3: the code of step k + 1.
-  std::uint64_t codes[2 * kNearSpan + 1][2 * kNearSpan + 1] = {};  // [dy + 15][dx + 15]
-};
-constexpr NearLines nearLines() {
-  NearLines table;
-  for (int dy = -kNearSpan; dy <= kNearSpan; ++dy) {
-    for (int dx = -kNearSpan; dx <= kNearSpan; ++dx) {
-      const int absDx = dx >= 0 ? dx : -dx;
-      const int absDy = dy >= 0 ? dy : -dy;
-      const bool xMajor = absDx > absDy;
-      const int steps = xMajor ? absDx : absDy;
-      const int tie = (xMajor ? dx : dy) < 0 ? 1 : 0;
-      const std::uint32_t moves = kMinorMoves.bits[tie][steps][xMajor ? absDy : absDx];
-      const unsigned straight = xMajor ? (dx >= 0 ? 0 : 1) : (dy >= 0 ? 2 : 3);
-      const unsigned diagonal = 4 + (dx >= 0 ? 0 : 2) + (dy >= 0 ? 0 : 1);
-      std::uint64_t codes = 0;
-      for (int step = kNearSpan - 1; step >= 0; --step) {
-        const unsigned code = step >= steps                 ? kStay
-                              : ((moves >> step) & 1u) != 0 ? diagonal
-                                                            : straight;
-        codes = codes << kCodeBits | code;
-      }
-      table.codes[dy + kNearSpan][dx + kNearSpan] = codes;
-    }
-  }
-  return table;
-}
-// Every near line takes this many steps, and only a longer one the rest: one
-// branch, taken by few lines (most take 3 to 7 steps), rather than a loop exit
-// at a different count for nearly every line.
-constexpr int kNearStepsAlways = 9;
-constexpr std::uint64_t kStaysAfterAlways = [] {
-  std::uint64_t codes = 0;
-  for (int step = kNearStepsAlways; step < kNearSpan; ++step)
-    codes = codes << kCodeBits | kStay;
-  return codes;
-}();
-constexpr NearLines kNearLines = nearLines();
-
 // Every other line: a 64-bit walk, clipped analytically.
 [[gnu::noinline]] void drawLongOrClippedLine(std::uint32_t* pixels, int width, int height, int x0,
                                              int y0, int x1, int y1, std::uint32_t colour);
@@ -222,14 +168,48 @@ void drawLineInto(std::uint32_t* pixels, int width, int height, int x0, int y0, 
   drawAnyLine(pixels, width, height, x0, y0, x1, y1, colour);
 }
 
-void drawLinesInto(std::uint32_t* pixels, int width, int height, const ShortLineEnds* lines,
-                   std::size_t count, std::uint32_t colour) {
-  // A step's stride in the buffer by its code (memory rows count down as y counts up).
+void NearLineSteps::build(int width) {
+  width_ = width;
+  // A line's last pixel lies at most kSpan rows and kSpan columns from its first.
+  usable_ = width > 0 && kSpan * (static_cast<long long>(width) + 1) <= INT16_MAX;
+  if (!usable_) return;
+  // The walk of drawShortLine: the same axes, tie rule and minor moves.
   const std::ptrdiff_t row = width;
-  // Every 4-bit code indexes it; those past kStay are never used.
-  const std::ptrdiff_t strides[kStrideCodes] = {1,       -1,      -row,     row,       // straight
-                                                1 - row, 1 + row, -1 - row, -1 + row,  // diagonal
-                                                0};                                    // kStay
+  for (int dy = -kSpan; dy <= kSpan; ++dy) {
+    for (int dx = -kSpan; dx <= kSpan; ++dx) {
+      const int absDx = dx >= 0 ? dx : -dx;
+      const int absDy = dy >= 0 ? dy : -dy;
+      const bool xMajor = absDx > absDy;
+      const int steps = xMajor ? absDx : absDy;
+      const int tie = (xMajor ? dx : dy) < 0 ? 1 : 0;
+      const std::uint32_t moves = kMinorMoves.bits[tie][steps][xMajor ? absDy : absDx];
+      // Memory rows count down as y counts up.
+      const std::ptrdiff_t xStride = dx >= 0 ? 1 : -1;
+      const std::ptrdiff_t yStride = dy >= 0 ? -row : row;
+      const std::ptrdiff_t majorStride = xMajor ? xStride : yStride;
+      const std::ptrdiff_t minorStride = xMajor ? yStride : xStride;
+      Line& line = lines_[dy + kSpan][dx + kSpan];
+      std::ptrdiff_t offset = 0;
+      for (int step = 0; step < kSpan; ++step) {
+        if (step < steps) offset += majorStride + (((moves >> step) & 1u) != 0 ? minorStride : 0);
+        line.offsets[step] = static_cast<std::int16_t>(offset);
+      }
+      line.longer = steps > kStepsAlways;
+    }
+  }
+}
+
+void drawLinesInto(std::uint32_t* pixels, int width, int height, const NearLineSteps& near,
+                   const ShortLineEnds* lines, std::size_t count, std::uint32_t colour) {
+  if (!near.usable() || near.width() != width) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const ShortLineEnds& line = lines[i];
+      drawAnyLine(pixels, width, height, line.x0, line.y0, line.x1, line.y1, colour);
+    }
+    return;
+  }
+  constexpr int kSpan = NearLineSteps::kSpan;
+  const std::ptrdiff_t row = width;
   std::uint32_t* const bottomRow = pixels + row * (height - 1);
   const auto w = static_cast<unsigned>(width);
   const auto h = static_cast<unsigned>(height);
@@ -240,26 +220,25 @@ void drawLinesInto(std::uint32_t* pixels, int width, int height, const ShortLine
     const int dy = y1 - y0;
     if (static_cast<unsigned>(x0) >= w || static_cast<unsigned>(x1) >= w ||
         static_cast<unsigned>(y0) >= h || static_cast<unsigned>(y1) >= h ||
-        static_cast<unsigned>(dx + kNearSpan) > 2 * kNearSpan ||
-        static_cast<unsigned>(dy + kNearSpan) > 2 * kNearSpan) {
+        static_cast<unsigned>(dx + kSpan) > 2 * kSpan ||
+        static_cast<unsigned>(dy + kSpan) > 2 * kSpan) {
       drawAnyLine(pixels, width, height, x0, y0, x1, y1, colour);
       continue;
     }
-    // The short walk of drawShortLine, its deltas' part looked up.
-    std::uint64_t codes = kNearLines.codes[dy + kNearSpan][dx + kNearSpan];
-    std::uint32_t* pixel = bottomRow + x0 - row * y0;
-    store(pixel, colour);
+    // A fixed number of stores, those past the line's end storing its last
+    // pixel again: the line's length decides no loop exit, which nearly every
+    // line would mispredict, and each store's place is looked up rather than
+    // walked to.
+    const NearLineSteps::Line& steps = near.line(dx, dy);
+    std::uint32_t* const first = bottomRow + x0 - row * y0;
+    store(first, colour);
 #pragma GCC unroll 16
-    for (int step = 0; step < kNearStepsAlways; ++step, codes >>= kCodeBits) {
-      pixel += strides[codes & kCodeMask];
-      store(pixel, colour);
-    }
-    if (codes != kStaysAfterAlways) {
+    for (int step = 0; step < NearLineSteps::kStepsAlways; ++step)
+      store(first + steps.offsets[step], colour);
+    if (steps.longer) {
 #pragma GCC unroll 16
-      for (int step = kNearStepsAlways; step < kNearSpan; ++step, codes >>= kCodeBits) {
-        pixel += strides[codes & kCodeMask];
-        store(pixel, colour);
-      }
+      for (int step = NearLineSteps::kStepsAlways; step < kSpan; ++step)
+        store(first + steps.offsets[step], colour);
     }
   }
 }

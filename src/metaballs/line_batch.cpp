@@ -8,6 +8,7 @@ namespace vornisk {
 
 void LineBatch::open(std::uint32_t* pixels, int width, int height, std::uint32_t colour) {
   pixels_ = pixels;
+  if (near_.width() != width) near_.build(width);
   width_ = width;
   height_ = height;
   colour_ = colour;
@@ -77,7 +78,7 @@ bool LineBatch::drawRun() {
     if ((cell->faces & 2u) != 0) lines[count++] = faceLine(cell->ends[1], false, xyMoves);
     if ((cell->faces & 4u) != 0) lines[count++] = faceLine(cell->ends[2], run.moved, yzMoves);
   }
-  drawLinesInto(pixels_, width_, height_, lines, count, colour_);
+  drawLinesInto(pixels_, width_, height_, near_, lines, count, colour_);
   return true;
 }
 
@@ -92,7 +93,7 @@ bool LineBatch::drawChunk() {
       // once, so that its cache lines arrive together rather than line by line.
       Line chunk[kChunk];
       std::copy(lines_ + first, lines_ + end, chunk);
-      drawLinesInto(pixels_, width_, height_, chunk, end - first, colour_);
+      drawLinesInto(pixels_, width_, height_, near_, chunk, end - first, colour_);
       return true;
     }
   }

@@ -81,6 +81,7 @@ class LineBatch {
   CellRun runs_[WireNet::kCellTotal];
   std::uint32_t runCount_ = 0;
   std::uint32_t* pixels_ = nullptr;
+  NearLineSteps near_;  // for width_: made again when a batch opens on another width
   int width_ = 0;
   int height_ = 0;
   std::uint32_t colour_ = 0;
