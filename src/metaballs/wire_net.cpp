@@ -9,6 +9,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "metaballs/pixel_coordinate.h"
 #include "shell/demo_console.h"
 
@@ -99,6 +103,27 @@ void projectPoints(const Matrix& camera, CrossedEdges& edges, std::size_t count)
   }
 }
 
+// Copies `bytes` from `from` to `to`, both aligned to 64, with streaming
+// stores where the processor has them: a net is made on one core and read on
+// the other, and a plain store to a line the other core has read waits for
+// that line to be handed back, which when the two threads run on separate
+// cores cost as much as making the net. Streaming stores write whole lines
+// without taking them over. The fence orders them before whatever publishes
+// the net.
+void copyStreaming(void* to, const void* from, std::size_t bytes) {
+#if defined(__SSE2__) && !defined(__SANITIZE_THREAD__)
+  auto* out = static_cast<__m128i*>(to);
+  const auto* in = static_cast<const __m128i*>(from);
+  const std::size_t chunks = bytes / sizeof(__m128i);
+  for (std::size_t i = 0; i < chunks; ++i)
+    _mm_stream_si128(out + i, _mm_load_si128(in + i));
+  std::memcpy(out + chunks, in + chunks, bytes % sizeof(__m128i));
+  _mm_sfence();
+#else
+  std::memcpy(to, from, bytes);
+#endif
+}
+
 }  // namespace
 
 Vector projectContourPoint(const Matrix& camera, const ContourPoint& point) {
@@ -167,13 +192,13 @@ void buildWireNet(BlobField& field, const Matrix& camera, WireNet& net, WireScra
     }
   }
 
-  net.count = 0;
+  int count = 0;
   for (int z = 0; z < kCells; ++z) {
     for (int y = 0; y < kCells; ++y) {
       for (unsigned xs = cellRows[z][y]; xs != 0; xs &= xs - 1) {
         const int x = std::countr_zero(xs);
         const int corner = pointIndex(x, y, z);
-        WireCell& out = net.cells[net.count++];
+        WireCell& out = scratch.cells[count++];
         out.index = static_cast<std::uint16_t>((z * kCells + y) * kCells + x);
         out.faces = 0;
         for (int family = 0; family < 3; ++family) {
@@ -189,6 +214,8 @@ void buildWireNet(BlobField& field, const Matrix& camera, WireNet& net, WireScra
       }
     }
   }
+  net.count = count;
+  copyStreaming(net.cells, scratch.cells, sizeof(WireCell) * static_cast<std::size_t>(count));
 }
 
 }  // namespace vornisk

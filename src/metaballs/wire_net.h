@@ -29,7 +29,8 @@ struct WireNet {
   // Every end lies within low..high on both axes (empty when low > high).
   PixelPoint low = {0, 0};
   PixelPoint high = {-1, -1};
-  WireCell cells[kCellTotal];
+  // Whole cache lines, for the streaming copy that fills it (buildWireNet).
+  alignas(64) WireCell cells[kCellTotal];
 };
 
 // Working space of buildWireNet, kept apart from the nets so that one serves
@@ -41,6 +42,8 @@ struct WireScratch {
   CrossedEdges edges;
   // Per edge slot (see CrossedEdges), the contour point of a crossed edge in pixels.
   PixelPoint edgePixels[3 * kLatticePoints];
+  // The net's cells as they are made, before they are copied to the net.
+  alignas(64) WireCell cells[WireNet::kCellTotal];
 };
 
 // Computes the crossings of `field` (as computeCrossings() does) and makes
