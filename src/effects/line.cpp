@@ -201,6 +201,7 @@ void NearLineSteps::build(int width) {
 
 void drawLinesInto(std::uint32_t* pixels, int width, int height, const NearLineSteps& near,
                    const ShortLineEnds* lines, std::size_t count, std::uint32_t colour) {
+  // Without a table for this width every line takes the general walk.
   if (!near.usable() || near.width() != width) {
     for (std::size_t i = 0; i < count; ++i) {
       const ShortLineEnds& line = lines[i];

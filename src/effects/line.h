@@ -12,10 +12,10 @@ void drawLineInto(std::uint32_t* pixels, int width, int height, int x0, int y0, 
                   std::uint32_t colour);
 
 // Nearly every line a wire net draws has both ends in the buffer and moves at
-// most kSpan pixels along either axis. For each such (dx, dy), where the
-// line's pixels lie in a buffer of one width, as offsets from its first pixel
-// (past its last step, its last pixel's again). Made once for a width, then
-// only read: the threads that draw into one buffer share it.
+// most kSpan pixels along either axis. This holds, for each such (dx, dy),
+// where the line's pixels lie in a buffer of one width, as offsets from its
+// first pixel (past its last step, its last pixel's offset again). Made once
+// for a width, then only read: the threads that draw into one buffer share it.
 class NearLineSteps {
  public:
   static constexpr int kSpan = 15;

@@ -104,10 +104,10 @@ void projectPoints(const Matrix& camera, CrossedEdges& edges, std::size_t count)
 }
 
 // Copies `bytes` from `from` to `to`, both aligned to 64, with streaming
-// stores where the processor has them: a net is made on one core and read on
+// stores where the processor has them. A net is made on one core and read on
 // the other, and a plain store to a line the other core has read waits for
-// that line to be handed back, which when the two threads run on separate
-// cores cost as much as making the net. Streaming stores write whole lines
+// that line to be handed back: where the two threads run on separate cores,
+// that cost as much as making the net. Streaming stores write whole lines
 // without taking them over. The fence orders them before whatever publishes
 // the net.
 void copyStreaming(void* to, const void* from, std::size_t bytes) {
