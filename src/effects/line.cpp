@@ -110,6 +110,32 @@ void store(std::uint32_t* pixel, std::uint32_t colour) {
   }
 }
 
+// How a line of deltas (dx, dy), fewer than kShortLine steps long, is walked
+// in a buffer `width` wide, as the general walk below walks it (the same axes,
+// tie rule and minor moves): its steps along the major axis, which of them
+// also move along the minor one (bit i: step i + 1), and how far each kind of
+// step moves in the buffer (memory rows count down as y counts up).
+struct ShortWalk {
+  int steps;
+  std::uint32_t moves;
+  std::ptrdiff_t majorStride;
+  std::ptrdiff_t minorStride;
+};
+[[gnu::always_inline]] inline int majorSteps(int dx, int dy) {
+  return std::max(dx >= 0 ? dx : -dx, dy >= 0 ? dy : -dy);
+}
+[[gnu::always_inline]] inline ShortWalk shortWalk(int dx, int dy, std::ptrdiff_t width) {
+  const int absDx = dx >= 0 ? dx : -dx;
+  const int absDy = dy >= 0 ? dy : -dy;
+  const bool xMajor = absDx > absDy;
+  const int steps = xMajor ? absDx : absDy;
+  const int tie = (xMajor ? dx : dy) < 0 ? 1 : 0;
+  const std::ptrdiff_t xStride = dx >= 0 ? 1 : -1;
+  const std::ptrdiff_t yStride = dy >= 0 ? -width : width;
+  return {steps, kMinorMoves.bits[tie][steps][xMajor ? absDy : absDx], xMajor ? xStride : yStride,
+          xMajor ? yStride : xStride};
+}
+
 // Nearly every line of a wire net is a few pixels long with both ends on
 // screen: those take the table walk straight away, in 32-bit arithmetic and
 // without the clipping. The same walk as the general one below: the same
@@ -125,22 +151,13 @@ void store(std::uint32_t* pixel, std::uint32_t colour) {
   }
   const int dx = x1 - x0;
   const int dy = y1 - y0;
-  const int absDx = dx >= 0 ? dx : -dx;
-  const int absDy = dy >= 0 ? dy : -dy;
-  const bool xMajor = absDx > absDy;
-  const int steps = xMajor ? absDx : absDy;
-  if (steps >= kShortLine) return false;
-  const int minorSpan = xMajor ? absDy : absDx;
-  const std::ptrdiff_t xStride = dx >= 0 ? 1 : -1;
-  const std::ptrdiff_t yStride = dy >= 0 ? -static_cast<std::ptrdiff_t>(width) : width;
-  const std::ptrdiff_t majorStride = xMajor ? xStride : yStride;
-  const std::ptrdiff_t minorStride = xMajor ? yStride : xStride;
-  const int tie = (xMajor ? dx : dy) < 0 ? 1 : 0;
+  if (majorSteps(dx, dy) >= kShortLine) return false;
+  const ShortWalk walk = shortWalk(dx, dy, width);
   std::uint32_t* pixel =
       pixels + x0 +
       static_cast<std::ptrdiff_t>(width) * (height - 1 - static_cast<std::ptrdiff_t>(y0));
-  walkSteps(pixel, steps, kMinorMoves.bits[tie][steps][minorSpan], majorStride,
-            majorStride + minorStride, colour);
+  walkSteps(pixel, walk.steps, walk.moves, walk.majorStride, walk.majorStride + walk.minorStride,
+            colour);
   return true;
 }
 
@@ -173,28 +190,19 @@ void NearLineSteps::build(int width) {
   // A line's last pixel lies at most kSpan rows and kSpan columns from its first.
   usable_ = width > 0 && kSpan * (static_cast<long long>(width) + 1) <= INT16_MAX;
   if (!usable_) return;
-  // The walk of drawShortLine: the same axes, tie rule and minor moves.
-  const std::ptrdiff_t row = width;
   for (int dy = -kSpan; dy <= kSpan; ++dy) {
     for (int dx = -kSpan; dx <= kSpan; ++dx) {
-      const int absDx = dx >= 0 ? dx : -dx;
-      const int absDy = dy >= 0 ? dy : -dy;
-      const bool xMajor = absDx > absDy;
-      const int steps = xMajor ? absDx : absDy;
-      const int tie = (xMajor ? dx : dy) < 0 ? 1 : 0;
-      const std::uint32_t moves = kMinorMoves.bits[tie][steps][xMajor ? absDy : absDx];
-      // Memory rows count down as y counts up.
-      const std::ptrdiff_t xStride = dx >= 0 ? 1 : -1;
-      const std::ptrdiff_t yStride = dy >= 0 ? -row : row;
-      const std::ptrdiff_t majorStride = xMajor ? xStride : yStride;
-      const std::ptrdiff_t minorStride = xMajor ? yStride : xStride;
+      // The walk of drawShortLine, its steps' places added up.
+      const ShortWalk walk = shortWalk(dx, dy, width);
       Line& line = lines_[dy + kSpan][dx + kSpan];
       std::ptrdiff_t offset = 0;
       for (int step = 0; step < kSpan; ++step) {
-        if (step < steps) offset += majorStride + (((moves >> step) & 1u) != 0 ? minorStride : 0);
+        if (step < walk.steps) {
+          offset += walk.majorStride + (((walk.moves >> step) & 1u) != 0 ? walk.minorStride : 0);
+        }
         line.offsets[step] = static_cast<std::int16_t>(offset);
       }
-      line.longer = steps > kStepsAlways;
+      line.longer = walk.steps > kStepsAlways;
     }
   }
 }
