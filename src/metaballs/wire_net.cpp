@@ -111,6 +111,7 @@ void projectPoints(const Matrix& camera, CrossedEdges& edges, std::size_t count)
 // without taking them over. The fence orders them before whatever publishes
 // the net.
 void copyStreaming(void* to, const void* from, std::size_t bytes) {
+  // GCC's ThreadSanitizer would not see the streaming stores as writes.
 #if defined(__SSE2__) && !defined(__SANITIZE_THREAD__)
   auto* out = static_cast<__m128i*>(to);
   const auto* in = static_cast<const __m128i*>(from);
