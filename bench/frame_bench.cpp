@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "clock/clock.h"
+#include "console/demo_console.h"
+#include "console/random.h"
+#include "console/show_state.h"
 #include "metaballs/field_pipeline.h"
 #include "ptc/headless.h"
-#include "shell/demo_console.h"
-#include "shell/random.h"
 #include "shell/show.h"
-#include "shell/show_state.h"
 
 namespace vornisk {
 namespace {

@@ -13,15 +13,15 @@
 #include <span>
 #include <vector>
 
+#include "console/demo_console.h"
+#include "console/random.h"
+#include "console/show_state.h"
 #include "effects/line.h"
 #include "metaballs/blob_field.h"
 #include "metaballs/draws_ahead.h"
 #include "metaballs/line_batch.h"
 #include "metaballs/wire_net.h"
 #include "ptc/headless.h"
-#include "shell/demo_console.h"
-#include "shell/random.h"
-#include "shell/show_state.h"
 
 namespace vornisk {
 namespace {

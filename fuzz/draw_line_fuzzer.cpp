@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "shell/demo_console.h"
+#include "console/demo_console.h"
 #include "support/reference_line.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include <memory>
 #include <string>
 
+#include "console/demo_console.h"
 #include "ptc/headless.h"
-#include "shell/demo_console.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <csignal>
 #include <vector>
 
+#include "console/demo_console.h"
 #include "ptc/headless.h"
-#include "shell/demo_console.h"
 #include "support/test_support.h"
 
 namespace vornisk {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "console/show_state.h"
 #include "effects/effects.h"
 #include "geometry/trig.h"
-#include "shell/show_state.h"
 #include "support/test_support.h"
 
 namespace vornisk {

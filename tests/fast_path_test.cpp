@@ -13,14 +13,14 @@
 #include <thread>
 #include <vector>
 
+#include "console/random.h"
+#include "console/show_state.h"
 #include "effects/line.h"
 #include "metaballs/blob_field.h"
 #include "metaballs/draws_ahead.h"
 #include "metaballs/field_pipeline.h"
 #include "metaballs/line_batch.h"
 #include "metaballs/sharing_trial.h"
-#include "shell/random.h"
-#include "shell/show_state.h"
 #include "support/test_support.h"
 
 namespace vornisk {

@@ -18,10 +18,10 @@
 #include <tuple>
 #include <utility>
 
+#include "console/demo_console.h"
 #include "geometry/matrix.h"
 #include "geometry/trig.h"
 #include "geometry/vector.h"
-#include "shell/demo_console.h"
 
 namespace vornisk {
 namespace {

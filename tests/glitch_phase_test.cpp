@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/random.h"
-#include "shell/show_state.h"
+#include "console/random.h"
+#include "console/show_state.h"
 #include "support/test_support.h"
 
 namespace vornisk {

@@ -18,11 +18,11 @@
 #include <utility>
 #include <vector>
 
+#include "console/random.h"
+#include "console/show_state.h"
 #include "metaballs/blob_field.h"
 #include "metaballs/pixel_coordinate.h"
 #include "metaballs/wire_net.h"
-#include "shell/random.h"
-#include "shell/show_state.h"
 #include "support/test_support.h"
 
 // Counts heap allocations while `countingAllocations` is set: the per-frame path

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "shell/random.h"
+#include "console/random.h"
 
 namespace vornisk {
 namespace {

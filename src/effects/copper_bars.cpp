@@ -7,11 +7,11 @@
 #include <cstdint>
 
 #include "clock/clock.h"
+#include "console/demo_console.h"
+#include "console/show_state.h"
 #include "effects/effects.h"
 #include "effects/phase_memo.h"
 #include "geometry/trig.h"
-#include "shell/demo_console.h"
-#include "shell/show_state.h"
 
 namespace vornisk {
 

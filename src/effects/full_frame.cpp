@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "shell/demo_console.h"
-#include "shell/random.h"
+#include "console/demo_console.h"
+#include "console/random.h"
 
 namespace vornisk {
 

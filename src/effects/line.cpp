@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "shell/demo_console.h"
+#include "console/demo_console.h"
 
 namespace vornisk {
 

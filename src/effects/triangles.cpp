@@ -5,13 +5,13 @@
 #include <cmath>
 #include <cstdint>
 
+#include "console/demo_console.h"
 #include "effects/effects.h"
 #include "effects/line.h"
 #include "effects/phase_memo.h"
 #include "geometry/matrix.h"
 #include "geometry/trig.h"
 #include "geometry/vector.h"
-#include "shell/demo_console.h"
 
 namespace vornisk {
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "shell/demo_console.h"
+#include "console/demo_console.h"
 
 namespace vornisk {
 namespace {

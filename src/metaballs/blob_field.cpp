@@ -11,8 +11,6 @@
 
 namespace vornisk {
 
-float jitter[6] = {};
-
 namespace {
 
 // 22/9, 17/9 and 4/9 as the doubles nearest them.

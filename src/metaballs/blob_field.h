@@ -27,9 +27,6 @@ struct ContourSegment {
 
 struct CrossedEdges;
 
-// The renderer's six pixel offsets for line ends; zero between render() calls.
-extern float jitter[6];
-
 class BlobField {
  public:
   static constexpr int kSize = 16;  // lattice points per axis

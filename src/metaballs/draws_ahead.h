@@ -22,9 +22,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "console/random.h"
 #include "metaballs/blob_field.h"
 #include "metaballs/helper_gate.h"
-#include "shell/random.h"
 
 namespace vornisk::draws_detail {
 

@@ -2,7 +2,7 @@
 // next frame's field and wire net.
 #include "metaballs/field_pipeline.h"
 
-#include "shell/demo_console.h"
+#include "console/demo_console.h"
 
 #include <chrono>
 #include <cstring>

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "console/demo_console.h"
+#include "console/random.h"
+#include "console/show_state.h"
 #include "geometry/matrix.h"
 #include "geometry/vector.h"
 #include "metaballs/blob_field.h"
@@ -15,9 +18,6 @@
 #include "metaballs/line_batch.h"
 #include "metaballs/pixel_coordinate.h"
 #include "metaballs/wire_net.h"
-#include "shell/demo_console.h"
-#include "shell/random.h"
-#include "shell/show_state.h"
 
 namespace vornisk {
 

@@ -13,8 +13,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "console/demo_console.h"
 #include "metaballs/pixel_coordinate.h"
-#include "shell/demo_console.h"
 
 namespace vornisk {
 

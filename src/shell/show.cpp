@@ -8,13 +8,13 @@
 #include <string>
 
 #include "clock/clock.h"
+#include "console/demo_console.h"
+#include "console/random.h"
+#include "console/show_state.h"
 #include "effects/effects.h"
 #include "media/music.h"
 #include "metaballs/blob_field.h"
 #include "metaballs/field_pipeline.h"
-#include "shell/demo_console.h"
-#include "shell/random.h"
-#include "shell/show_state.h"
 
 namespace vornisk {
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "clock/clock.h"
-#include "shell/demo_console.h"
-#include "shell/random.h"
+#include "console/demo_console.h"
+#include "console/random.h"
 
 namespace vornisk::testing {
 

@@ -51,7 +51,7 @@ class DemoConsole : public ptc::Console {
   // The one line primitive (effects/line.cpp): y upward, clipped to the buffer.
   void drawLine(int x0, int y0, int x1, int y1, std::uint32_t colour);
 
-  // The perspective camera's world-to-pixel matrix (geometry/view_transform.cpp).
+  // The perspective camera's world-to-pixel matrix (console/view_transform.cpp).
   Matrix viewTransform(double windowWidth, double windowHeight, Vector target, Vector viewNormal,
                        Vector eye) const;
 

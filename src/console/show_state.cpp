@@ -1,13 +1,13 @@
-#include "shell/show_state.h"
+#include "console/show_state.h"
 
-#include "metaballs/blob_field.h"
-#include "shell/random.h"
+#include "console/random.h"
 
 namespace vornisk {
 
 float Intensity = 1000.0f;
 std::uint32_t startTime = 0;
 std::int32_t jitterFrames = 0;
+float jitter[6] = {};
 
 namespace random_detail {
 std::uint32_t state = 0;

@@ -1,7 +1,7 @@
 // The perspective camera as one world-to-pixel matrix. The factors are built and
 // multiplied one by one in the camera's own order rather than folded into a
 // closed form: the rounding of every intermediate product shows in the pixels.
-#include "shell/demo_console.h"
+#include "console/demo_console.h"
 
 namespace vornisk {
 

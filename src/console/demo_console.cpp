@@ -1,5 +1,5 @@
 // DemoConsole: creation, the pixel stores and presenting a frame.
-#include "shell/demo_console.h"
+#include "console/demo_console.h"
 
 #include <algorithm>
 #include <cstdio>

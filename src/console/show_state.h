@@ -12,6 +12,8 @@ extern float Intensity;
 extern std::uint32_t startTime;
 // While non-zero, the glitch phase draws the title with the row-jitter effect.
 extern std::int32_t jitterFrames;
+// The metaball renderer's six pixel offsets for line ends; zero between render() calls.
+extern float jitter[6];
 
 // Puts the values above (and the random generator's state) back to how a fresh
 // process starts, so that one process can run the show more than once.
