@@ -46,7 +46,7 @@ TEST(Music, ExactlyTheseLinesReachStandardOutputAndTheShowGoesOn) {
   };
   const Case cases[] = {
       {"missing/", {}, "Error!\nFile Not Found\n"},
-      {"folder/", {}, "Error!\nFile Not Found\n"},
+      {"folder/", {}, "Error!\n" + folder + "/folder: a folder, not a regular file\n"},
       {"tone.wav", readFixture("tone.wav"), ""},
       {"garbage", std::vector<unsigned char>(5000, 0x5A), "Error!\nUnknown file format\n"},
       {"tone.ogg", readFixture("tone.ogg"), ""},
