@@ -76,6 +76,18 @@ status=0
 [[ $status -eq 1 ]] && grep -q 'title._vq: could not open image file' "$work/err.txt" ||
   fail "in a folder with only music._vq: status $status, $(cat "$work/err.txt")"
 echo "installed vornisk: in a folder of the user's own files, read that folder"
+# Its options, and the installed data gone.
+[[ $(/usr/bin/vornisk --version) == "vornisk $version" ]] || fail "vornisk --version: $(/usr/bin/vornisk --version 2>&1)"
+/usr/bin/vornisk --help | grep -q -- '--version' || fail "vornisk --help lists no --version"
+zcat /usr/share/man/man6/vornisk.6.gz | grep -qF '.B \-\-version' ||
+  fail "the installed vornisk(6) page lists no --version"
+mv /usr/share/vornisk "$work/data-away"
+status=0
+(cd "$work/empty" && exec /usr/bin/vornisk) 2>"$work/err.txt" || status=$?
+mv "$work/data-away" /usr/share/vornisk
+[[ $status -eq 1 ]] && grep -q 'default data folder /usr/share/vornisk is missing' "$work/err.txt" ||
+  fail "without its installed data: status $status, $(cat "$work/err.txt")"
+echo "installed vornisk: answers --version and --help, reports its data folder missing"
 
 echo "== remove"
 dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' >"$work/contents.txt"

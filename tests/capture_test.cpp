@@ -175,6 +175,7 @@ TEST(CaptureOptions, HelpListsEveryOptionAndTheParserTakesBothSpellingsAndTheLim
       {{"--frames", "99999999999999999999"},
        "--frames must be at most 18446744073709551615, not 99999999999999999999"},
       {{"--frames", "1e3"}, "--frames must be a whole number, not '1e3'"},
+      {{"--seed", "+7"}, "--seed must be an unsigned 32-bit decimal number, not '+7'"},
       {{"--fps", "0"}, "--fps must be a positive whole number, not '0'"},
   };
   for (const auto& [arguments, error] : limits) {

@@ -91,8 +91,10 @@ MusicImage readMusicFile(const std::string& path, std::uint64_t limit) {
     return music;
   }
   if (data.size > limit) {
-    music.problem = std::to_string(data.size) + " bytes, more than the " +
-                    std::to_string(limit >> 20) + " MiB a music file may have";
+    const std::string most = limit >= (1u << 20) ? std::to_string(limit >> 20) + " MiB"
+                                                 : std::to_string(limit) + " bytes";
+    music.problem =
+        std::to_string(data.size) + " bytes, more than the " + most + " a music file may have";
     return music;
   }
   const auto size = static_cast<std::size_t>(data.size);
