@@ -377,7 +377,9 @@ std::map<std::string, std::pair<int, std::uintmax_t>> listing(const std::string&
 void plant(const std::string& folder, const Plant& file) {
   const std::string path = folder + "/" + file.name;
   fs::remove(path);
-  if (file.kind == Kind::Fifo) ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  if (file.kind == Kind::Fifo) {
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  }
   if (file.kind == Kind::Folder) fs::create_directory(path);
   if (file.kind == Kind::DevZeroLink) fs::create_symlink("/dev/zero", path);
   if (file.kind != Kind::File || !file.bytes) return;

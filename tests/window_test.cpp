@@ -85,7 +85,7 @@ TEST(Window, ScalesAndLetterboxesAtEverySize) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_NE(xvfb.out().find('\n'), std::string::npos) << xvfb.err();
   const std::string display = ":" + xvfb.out().substr(0, xvfb.out().find('\n'));
-  const testing::ScopedEnvironment x("DISPLAY", display), driver("SDL_VIDEODRIVER", "x11"),
+  const testing::ScopedEnvironment onDisplay("DISPLAY", display), driver("SDL_VIDEODRIVER", "x11"),
       pacing("PTC_FPS", "0");
   std::vector<std::uint32_t> card(kWidth * kHeight);
   for (int y = 0; y < kHeight; ++y)
