@@ -462,17 +462,19 @@ int runCapture(const CaptureOptions& options) {
 
   // The hash lines written so far are flushed whole, whatever happened.
   if (std::fflush(stdout) != 0 && failure.empty()) failure = "cannot write to standard output";
-  const int signal = stopSignal();
   const bool videoStarted = video && video->started();
   if (video) {
     // ffmpeg finishes its file only for a run that ended well.
-    if (signal == 0 && failure.empty() && showStatus == 0) {
+    if (stopSignal() == 0 && failure.empty() && showStatus == 0) {
       failure = video->finish();
     } else {
       video->abandon();
     }
   }
   progress.finish(framesDone);
+  // A stop requested while ffmpeg finished still counts; once the outputs are
+  // in place, the run is complete.
+  const int signal = stopSignal();
   if (signal == 0 && failure.empty() && showStatus == 0) {
     // A video of no frames was never started: there is no file to keep.
     if (videoStarted) failure = videoFile.commit();
