@@ -27,7 +27,14 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.
 deb="build/release/packages/vornisk_${version}_amd64.deb"
 [[ -f "$deb" ]] || fail "cpack made no $deb"
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+# Whatever fails, the machine is left as it was: data put back, package removed.
+installed=0
+cleanup() {
+  if [[ -d "$work/data-away" ]]; then mv "$work/data-away" /usr/share/vornisk; fi
+  if [[ $installed -eq 1 ]]; then dpkg --purge vornisk >/dev/null 2>&1 || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
 echo "== lintian"
 lintian --fail-on error "$deb"
@@ -43,6 +50,7 @@ done
 dpkg-deb -f "$deb" Depends | grep -q 'libsdl2-2.0-0' || fail "no computed library dependencies"
 
 echo "== install"
+installed=1
 dpkg -i "$deb"
 for data in title._vq title2._vq music._vq; do
   cmp "/usr/share/vornisk/$data" "build/release/bin/$data"
@@ -92,6 +100,7 @@ echo "installed vornisk: answers --version and --help, reports its data folder m
 echo "== remove"
 dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' >"$work/contents.txt"
 dpkg --purge vornisk
+installed=0
 left=0
 while read -r path; do
   path=${path%/}
