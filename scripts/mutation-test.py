@@ -154,7 +154,11 @@ def main():
             # package-check.sh builds the release preset and the package itself.
             if os.geteuid() != 0:
                 sys.exit("mutation-test: package mutants need root (scripts/package-check.sh)")
-            build, passes = (lambda _preset, _log: True), (lambda _preset, log: package_check_passes(log))
+            def build(_preset, _log):
+                return True
+
+            def passes(_preset, log):
+                return package_check_passes(log)
         else:
             build, passes = build_preset, suite_passes
         if not build(preset, base_log) or not passes(preset, base_log):
