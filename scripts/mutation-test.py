@@ -4,7 +4,9 @@ time, rebuilds and runs the test suite, and reports which faults the suite
 killed (some test failed) and which survived (every test passed).
 
 Faults marked `asan` are out-of-bounds accesses that only the sanitizer build
-can see; they are run under the asan preset. A fault whose edit no longer
+can see; they are run under the asan preset. Faults marked `package` are in
+the installed package: scripts/package-check.sh (root, and
+scripts/install-deps.sh --with-packaging) must fail for them. A fault whose edit no longer
 applies (its text is gone or not unique) or that does not compile is reported
 as invalid: the list has to be mended.
 
@@ -33,7 +35,7 @@ class Mutant:
 
 
 def parse_list(path):
-    """Entries of: `[id] suite|asan`, a file path, `- old text`, `+ new text`.
+    """Entries of: `[id] suite|asan|package`, a file path, `- old text`, `+ new text`.
     A line that starts with neither continues the text before it, verbatim."""
     mutants, block = [], []
     with open(path, encoding="utf-8") as f:
@@ -46,7 +48,7 @@ def parse_list(path):
             continue
         if not block:
             continue
-        header = re.fullmatch(r"\[([\w.-]+)\]\s+(suite|asan)", block[0])
+        header = re.fullmatch(r"\[([\w.-]+)\]\s+(suite|asan|package)", block[0])
         parts = {"-": [], "+": []}
         side = None
         for text in block[2:]:
@@ -94,11 +96,16 @@ def run(command, log, timeout=None):
             return -1
 
 
-def build(preset, log):
+def build_preset(preset, log):
     if not os.path.exists(os.path.join(TREE, "build", preset, "build.ninja")):
         if run(["cmake", "--preset", preset], log) != 0:
             return False
     return run(["cmake", "--build", "--preset", preset], log) == 0
+
+
+def package_check_passes(log):
+    """The package built from the tree, installed, run and removed cleanly."""
+    return run(["scripts/package-check.sh"], log, timeout=TEST_TIMEOUT_S * 4) == 0
 
 
 def suite_passes(preset, log):
@@ -137,12 +144,24 @@ def main():
     os.makedirs(logs, exist_ok=True)
 
     results = {"killed": [], "survived": [], "invalid": []}
-    for preset in ("release", "asan"):
-        batch = [m for m in mutants if (m.runner == "asan") == (preset == "asan")]
+    runners = {"release": "suite", "asan": "asan", "package": "package"}
+    for preset, runner in runners.items():
+        batch = [m for m in mutants if m.runner == runner]
         if not batch:
             continue
         base_log = os.path.join(logs, f"baseline-{preset}.log")
-        if not build(preset, base_log) or not suite_passes(preset, base_log):
+        if runner == "package":
+            # package-check.sh builds the release preset and the package itself.
+            if os.geteuid() != 0:
+                sys.exit("mutation-test: package mutants need root (scripts/package-check.sh)")
+            def build(_preset, _log):
+                return True
+
+            def passes(_preset, log):
+                return package_check_passes(log)
+        else:
+            build, passes = build_preset, suite_passes
+        if not build(preset, base_log) or not passes(preset, base_log):
             sys.exit(f"mutation-test: the unmutated tree fails under {preset}: see {base_log}")
         for number, m in enumerate(batch, 1):
             path = os.path.join(TREE, m.path)
@@ -157,7 +176,7 @@ def main():
                 try:
                     if not build(preset, log):
                         verdict, detail = "invalid", "does not build"
-                    elif suite_passes(preset, log):
+                    elif passes(preset, log):
                         verdict, detail = "survived", "every test passed"
                     else:
                         verdict, detail = "killed", ""
