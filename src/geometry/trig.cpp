@@ -107,7 +107,8 @@ Rounding rounding(double x, Wave wave) {
 }
 
 bool tiny(double magnitude) {
-  // Below 2^-27, x³/6 is under a 64-bit unit's half of x and x²/2 of 1, so
+  // Below 2^-27 the sine lies within x³/6 < 2^-56 |x| of x and the cosine
+  // within 2^-55 of 1: both far nearer than the midpoints beside them, so
   // both roundings give x and 1.
   return magnitude < 0x1p-27;
 }
