@@ -156,13 +156,15 @@ bool anyBitBelow(const Fixed& a, int position) {
 }
 
 // `value` (in 2^-256 .. 1, within 2^-248) rounded to 64 significant bits and
-// then to 53. A true value nearer than 2^-248 to where either rounding changes
-// would be rounded as its computed bits say; the reduced argument is at least
-// 2^-62 for every double (no double lies nearer a multiple of pi/2), so the
-// bits below the 64th are known to 2^-122 of that bit or better.
+// then to 53. No double lies nearer a multiple of pi/2 than 2^-60.9 (the
+// nearest, 6381956970095103·2^797, is one of the tests' cases), so the value
+// is above 2^-62 and its bits below the 64th are known to 2^-122 of that bit:
+// a true value nearer than that to where a rounding changes (about one in
+// 2^120) would be rounded as its computed bits say, the same on every
+// platform.
 Rounding roundFixed(const Fixed& value) {
   int top = 32 * kWords - 1;
-  while (!bitAt(value, top))
+  while (top > 64 && !bitAt(value, top))
     --top;
   std::uint64_t significand =
       (std::uint64_t{bitsAt(value.word, top - 31)} << 32) | bitsAt(value.word, top - 63);
