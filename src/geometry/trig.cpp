@@ -16,6 +16,7 @@
 // arguments of a table made from them (trig_deviations.inc) the other double
 // beside the midpoint is returned, as they give it.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
