@@ -168,7 +168,7 @@ bool quickEstimate(double x, Wave wave, Estimate& estimate) {
                        z * z * (1.0 / 24 - z * (1.0 / 720 - z * (1.0 / 40320)));
   const double s = bHigh * z * (1.0 / 6 - z * (1.0 / 120 - z * (1.0 / 5040 - z * (1.0 / 362880))));
 
-  // u + v·b - u·z/2 kept whole; the rest (below 2^-24 of the result) in double.
+  // u + v·b - u·z/2 kept whole; the rest (below 2^-18 of the result) in double.
   const Estimate vb = twoProduct(v.high, bHigh);
   const Estimate uc = twoProduct(u.high, 0.5 * z);
   const Estimate head = twoSum(u.high, vb.high);
