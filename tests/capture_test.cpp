@@ -407,9 +407,10 @@ TEST(CaptureErrors, RefusedBeforeAnyFrameWithOneLine) {
       {{"--video", empty + "/old.mp4"}, 1, "old.mp4 exists (--overwrite replaces it)", fakeFfmpeg},
       {{"--video", folder + "/show.mp4"}, 1, "ffmpeg", {.environment = {{"PATH", folder}}}}};
   for (const char* bad :
-       {"--bogus", "stray", "--fps=0", "--fps=-5", "--fps=12x", "--fps=4294967296", "--seed=-1",
-        "--seed=+", "--seed= 7", "--seed=4294967296", "--frames=1.5", "--scale=0", "--scale=65",
-        "--hash=yes", "--png=", "--video=", "--video=x.avi", "--overwrite=1", "--data", "--frames",
+       {"--bogus",          "stray",         "--fps=0",       "--fps=-5",   "--fps=12x",
+        "--fps=4294967296", "--seed=-1",     "--seed=+",      "--seed= 7",  "--seed=4294967296",
+        "--frames=1.5",     "--scale=0",     "--scale=65",    "--hash=yes", "--png=",
+        "--video=",         "--video=x.avi", "--overwrite=1", "--data",     "--frames",
         "--threads=2"}) {
     cases.push_back({{bad}});
   }

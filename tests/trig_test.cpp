@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -23,18 +23,6 @@ namespace {
 #include "geometry/trig_tables.inc"
 
 using trig::Wave;
-
-std::uint64_t bitsOf(double value) {
-  std::uint64_t bits = 0;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-
-double fromBits(std::uint64_t bits) {
-  double value = 0.0;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
 
 // ---- Unsigned integers of any length (32-bit words, least significant first).
 using Big = std::vector<std::uint32_t>;
@@ -277,7 +265,7 @@ void visitShowArguments(Visit visit) {
   }
   for (const Wave wave : {Wave::Sine, Wave::Cosine})
     for (const std::uint64_t bits : trig::deviations(wave))
-      visit(fromBits(bits), wave);
+      visit(std::bit_cast<double>(bits), wave);
 }
 
 double portable(double x, Wave wave) {
@@ -291,11 +279,13 @@ TEST(PortableTrig, GivesSinlRoundedToDoubleOnTheShowsArguments) {
   std::uint64_t digest = 0, checked = 0, differing = 0;
   visitShowArguments([&](double x, Wave wave) {
     const double result = portable(x, wave);
-    digest = (digest ^ bitsOf(result)) * 0x100000001b3u + bitsOf(x);
+    digest = (digest ^ std::bit_cast<std::uint64_t>(result)) * 0x100000001b3u +
+             std::bit_cast<std::uint64_t>(x);
 #if LDBL_MANT_DIG == 64 && defined(__x86_64__) && defined(__GLIBC__)
     const long double wide = static_cast<long double>(x);
     const double sinl87 = static_cast<double>(wave == Wave::Sine ? sinl(wide) : cosl(wide));
-    if (bitsOf(result) != bitsOf(sinl87) && ++differing <= 5)
+    if (std::bit_cast<std::uint64_t>(result) != std::bit_cast<std::uint64_t>(sinl87) &&
+        ++differing <= 5)
       ADD_FAILURE() << (wave == Wave::Sine ? "sin(" : "cos(") << std::hexfloat << x
                     << ") = " << result << ", sinl gives " << sinl87;
 #endif
@@ -373,10 +363,14 @@ TEST(PortableTrig, RoundsTheTrueValueTwice) {
         Big exact;
         bool negative = false;
         const double expected = reference(x, wave, &exact, &negative);
-        if (bitsOf(trig::twiceRounded(x, wave)) != bitsOf(expected) && ++wrong <= 5)
+        if (std::bit_cast<std::uint64_t>(trig::twiceRounded(x, wave)) !=
+                std::bit_cast<std::uint64_t>(expected) &&
+            ++wrong <= 5)
           ADD_FAILURE() << std::hexfloat << x << (wave == Wave::Sine ? " sine " : " cosine ")
                         << trig::twiceRounded(x, wave) << " instead of " << expected;
-        if (i % 8 == 0 && bitsOf(trig::twiceRoundedWidely(x, wave)) != bitsOf(expected) &&
+        if (i % 8 == 0 &&
+            std::bit_cast<std::uint64_t>(trig::twiceRoundedWidely(x, wave)) !=
+                std::bit_cast<std::uint64_t>(expected) &&
             ++wideWrong <= 5)
           ADD_FAILURE() << std::hexfloat << x << " wide path gives "
                         << trig::twiceRoundedWidely(x, wave) << " instead of " << expected;
@@ -424,15 +418,19 @@ TEST(PortableTrig, SpecialArguments) {
       if (std::isnan(want))
         EXPECT_TRUE(std::isnan(got));
       else
-        EXPECT_EQ(bitsOf(got), bitsOf(want));
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(want));
     }
   }
   std::mt19937_64 random(3);
   std::uniform_real_distribution<double> anywhere(0.0, 0x1p22);
   for (int i = 0; i < 20000; ++i) {
     const double x = anywhere(random);
-    ASSERT_EQ(bitsOf(portableSin(-x)), bitsOf(-portableSin(x))) << x;
-    ASSERT_EQ(bitsOf(portableCos(-x)), bitsOf(portableCos(x))) << x;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(portableSin(-x)),
+              std::bit_cast<std::uint64_t>(-portableSin(x)))
+        << x;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(portableCos(-x)),
+              std::bit_cast<std::uint64_t>(portableCos(x)))
+        << x;
   }
 }
 

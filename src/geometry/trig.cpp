@@ -17,9 +17,9 @@
 // beside the midpoint is returned, as they give it.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 #include "geometry/trig.h"
@@ -57,18 +57,6 @@ Estimate twoProduct(double a, double b) {
   return {product, ((aHigh * bHigh - product) + aHigh * bLow + aLow * bHigh) + aLow * bLow};
 }
 
-std::uint64_t bitsOf(double value) {
-  std::uint64_t bits = 0;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-
-double fromBits(std::uint64_t bits) {
-  double value = 0.0;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
-
 // Rounds the true value t, known to be within `errorBound` of high + low
 // (|low| at most half a unit of high's last bit), twice: false when t may lie on
 // either side of a point where the result changes.
@@ -79,8 +67,9 @@ bool roundTwice(const Estimate& estimate, double errorBound, Rounding& rounding)
     return true;
   }
   // The double beside high towards t, and the midpoint M between them.
-  const std::uint64_t bits = bitsOf(high);
-  const double beside = fromBits((estimate.low > 0) == (high > 0) ? bits + 1 : bits - 1);
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(high);
+  const double beside =
+      std::bit_cast<double>((estimate.low > 0) == (high > 0) ? bits + 1 : bits - 1);
   const double gap = std::fabs(beside - high);
   // |t - M| within errorBound: exact where it matters (Sterbenz).
   const double distance = 0.5 * gap - std::fabs(estimate.low);
@@ -121,7 +110,8 @@ double wave(double x, Wave which) {
   const Rounding result = rounding(x, which);
   if (result.nearMidpoint) {
     const auto table = deviations(which);
-    if (std::binary_search(table.begin(), table.end(), bitsOf(magnitude))) return result.other;
+    if (std::binary_search(table.begin(), table.end(), std::bit_cast<std::uint64_t>(magnitude)))
+      return result.other;
   }
   return result.value;
 }

@@ -12,6 +12,7 @@
 //   the phase p = n + 0..40;
 // - the triangles' path: cos(p·10/257) and sin(p·5/86), p = n + 0..21.
 #include <algorithm>
+#include <bit>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -58,12 +59,6 @@ constexpr StoredDigest kStoredDigests[] = {
     {std::uint64_t{1} << 24, 0x9408acf596daaad5u},
 };
 
-std::uint64_t bitsOf(double value) {
-  std::uint64_t bits = 0;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-
 std::uint64_t mix(std::uint64_t v) {
   v ^= v >> 30;
   v *= 0xbf58476d1ce4e5b9u;
@@ -86,15 +81,18 @@ class Checker {
     const double result = sine ? vornisk::portableSin(x) : vornisk::portableCos(x);
     ++tally_.arguments;
     // A sum, so that any split among threads gives the same digest.
-    tally_.digest += mix(mix(bitsOf(x) * 2 + (sine ? 0 : 1)) ^ bitsOf(result));
+    tally_.digest += mix(mix(std::bit_cast<std::uint64_t>(x) * 2 + (sine ? 0 : 1)) ^
+                         std::bit_cast<std::uint64_t>(result));
     if (!compare_) return;
     const double reference = sine ? trig_check::sinlReference(x) : trig_check::coslReference(x);
-    if (bitsOf(result) != bitsOf(reference)) {
+    if (std::bit_cast<std::uint64_t>(result) != std::bit_cast<std::uint64_t>(reference)) {
       if (++tally_.differing <= 10)
         std::printf("  %s(%a) = %a, sinl gives %a\n", sine ? "sin" : "cos", x, result, reference);
     }
-    if (collect_ && bitsOf(vornisk::trig::twiceRounded(x, wave)) != bitsOf(reference))
-      (sine ? tally_.sineDeviations : tally_.cosineDeviations).push_back(bitsOf(x));
+    if (collect_ && std::bit_cast<std::uint64_t>(vornisk::trig::twiceRounded(x, wave)) !=
+                        std::bit_cast<std::uint64_t>(reference))
+      (sine ? tally_.sineDeviations : tally_.cosineDeviations)
+          .push_back(std::bit_cast<std::uint64_t>(x));
   }
 
   Tally& tally() { return tally_; }
