@@ -24,6 +24,7 @@
 #include "clock/clock.h"
 #include "fsound/fsound.h"
 #include "ptc/headless.h"
+#include "ptc/outside_stop.h"
 #include "shell/show.h"
 
 namespace capture {
@@ -55,7 +56,9 @@ class CaptureBackend : public ptc::HeadlessBackend {
  public:
   CaptureBackend(FrameSink sink, long long keyAfterFrames, const std::atomic<bool>& stopRequested)
       : HeadlessBackend(std::move(sink), keyAfterFrames), stopRequested_(stopRequested) {}
-  bool keyWaiting() override { return stopRequested_ || HeadlessBackend::keyWaiting(); }
+  bool keyWaiting() override {
+    return stopRequested_ || ptc::outside_stop::requested() || HeadlessBackend::keyWaiting();
+  }
 
  private:
   const std::atomic<bool>& stopRequested_;
@@ -425,6 +428,7 @@ int runCapture(const CaptureOptions& options) {
     if (failure.empty()) failure = std::move(error);
   }
   progress.finish(framesDone);
+  ptc::outside_stop::unwatch();   // a closed console may end the process now
   if (showStatus != 0) return 1;  // the show reported its own error line
   if (!failure.empty()) return fail(failure);
 

@@ -4,16 +4,13 @@
 // when there is one to add.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace capture {
+#include "capture/child_process.h"
 
-// The full path of an executable found on PATH, or an empty string.
-std::string findOnPath(const std::string& name);
+namespace capture {
 
 struct VideoSettings {
   std::string outputFile;
@@ -45,8 +42,8 @@ class VideoWriter {
   std::string waitForEncoder();
 
   VideoSettings settings_;
-  pid_t encoder_ = -1;
-  int pipe_ = -1;
+  ChildProcess encoder_;
+  bool started_ = false;
 };
 
 }  // namespace capture
