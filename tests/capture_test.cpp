@@ -243,9 +243,12 @@ TEST(CaptureErrors, RefusedBeforeAnyFrameWithOneLine) {
   const std::string folder = makeTempDirectory();
   vornisk::testing::writeFile(folder + "/plain-file", {1, 2, 3});
   // The video's folder is checked once ffmpeg is found: a stand-in that is never
-  // run lets those rows pass on machines without ffmpeg.
-  vornisk::testing::writeFile(empty + "/ffmpeg", {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h'});
-  fs::permissions(empty + "/ffmpeg", fs::perms::owner_all);
+  // run lets those rows pass on machines without ffmpeg (Windows looks for
+  // ffmpeg.exe).
+  for (const char* name : {"/ffmpeg", "/ffmpeg.exe"}) {
+    vornisk::testing::writeFile(empty + name, {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h'});
+    fs::permissions(empty + name, fs::perms::owner_all);
+  }
   const vornisk::testing::ProgramOptions fakeFfmpeg{.environment = {{"PATH", empty}}};
   struct Case {
     std::vector<std::string> arguments;

@@ -36,7 +36,7 @@ int framesPerSecondSetting() {
   return static_cast<int>(value);
 }
 
-bool hasEnvironment(const char* name) {
+[[maybe_unused]] bool hasEnvironment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0';
 }

@@ -9,7 +9,6 @@
 #include <bit>
 #include <chrono>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -136,7 +135,8 @@ std::string checkVideoOutput(const std::string& file) {
   }
   if (fs::is_directory(path, error)) return "cannot write " + file + ": it is a folder";
   const bool exists = fs::exists(path, error);
-  if (::access(exists ? file.c_str() : folder.c_str(), W_OK) != 0) {
+  const std::string checked = exists ? file : folder.string();
+  if (::access(checked.c_str(), W_OK) != 0) {
     return "cannot write " + file + ": permission denied";
   }
   return {};
@@ -275,9 +275,6 @@ std::string usageText() {
 }
 
 int runCapture(const CaptureOptions& options) {
-  // A closed pipe (ffmpeg gone, `| head` done) must be an error we report, not
-  // a silent death.
-  std::signal(SIGPIPE, SIG_IGN);
   const auto started = std::chrono::steady_clock::now();
   const std::uint32_t fps = options.framesPerSecond;
 

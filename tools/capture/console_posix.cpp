@@ -1,9 +1,13 @@
-// POSIX systems: standard output is binary already, and signals keep their
-// own handling.
+// POSIX systems: standard output is binary already. A closed pipe (ffmpeg
+// gone, `| head` done) must be an error the tool reports, not a silent death.
+#include <csignal>
+
 #include "capture/console.h"
 
 namespace capture {
 
-void prepareConsole() {}
+void prepareConsole() {
+  std::signal(SIGPIPE, SIG_IGN);
+}
 
 }  // namespace capture

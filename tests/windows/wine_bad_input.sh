@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The rows of the bad-input table (tests/bad_input_test.cpp) that make sense on
+# Windows, run by the Linux build's bad_input_test against the Windows
+# programs under wine: bad title pictures and missing music (messages and exit
+# status), and the show windowed on an Xvfb, ended with status 0 by a key and
+# by closing its window. Left out: the rows that end the show with POSIX
+# signals (SIGINT, SIGTERM, SIGHUP, SIGSTOP; every music row ends that way),
+# delete or lock its working folder (Windows refuses both while a program runs
+# there), end the X server or run on Wayland (what wine does then is wine's).
+# Skips (status 77) without the Linux build's test or without wine.
+# Usage: wine_bad_input.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
+set -uo pipefail
+windows_build=$1
+linux_build=$2
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+test="$linux_build/tests/bad_input_test"
+if [[ ! -x $test ]]; then
+  echo "SKIP: needs the Linux build's $test (cmake --workflow --preset test)"
+  exit 77
+fi
+command -v wine >/dev/null || {
+  echo "SKIP: needs wine (scripts/install-deps.sh --with-windows)"
+  exit 77
+}
+# The table starts bin/vornisk and bin/vornisk-capture: here, scripts that
+# start the .exe files under wine.
+bin="$windows_build/wine-bin"
+mkdir -p "$bin"
+for program in vornisk vornisk-capture; do
+  printf '#!/bin/sh\nexec "%s/scripts/wine-run.sh" "%s/bin/%s.exe" "$@"\n' "$root" "$windows_build" \
+    "$program" >"$bin/$program"
+  chmod +x "$bin/$program"
+done
+rows="Title*:CaptureTitle*:SecondTitleMissingAt153500:MusicMissingTheWholeShowRunsSilent"
+rows="$rows:XKeyPress:XWindowClosed"
+filter="Rows/BadInput.EndsAsTheTableSays/${rows//:/:Rows\/BadInput.EndsAsTheTableSays\/}"
+VORNISK_BIN="$bin" VORNISK_SOURCE="$root" exec "$test" --gtest_filter="$filter"
