@@ -129,21 +129,22 @@ TEST(CaptureOptions, HelpListsEveryOptionAndTheParserTakesBothSpellingsAndTheLim
   const ProgramRun help = runTool({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.err, "");
-  for (const char* option :
-       {"--data", "--seed", "--fps", "--frames", "--hash", "--png", "--video", "--scale"}) {
+  for (const char* option : {"--data", "--seed", "--fps", "--frames", "--hash", "--png", "--video",
+                             "--scale", "--threads"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   const auto parsed = capture::parseCommandLine(
       {"--seed=4294967295", "--fps", "4294967295", "--frames=18446744073709551615", "--scale", "64",
-       "--data", "d", "--hash", "--png=p", "--video", "v.mp4"});
+       "--data", "d", "--hash", "--png=p", "--video", "v.mp4", "--threads", "1"});
   ASSERT_EQ(parsed.error, "");
   const capture::CaptureOptions& o = parsed.options;
   EXPECT_TRUE(o.seed == 4294967295u && o.framesPerSecond == 4294967295u && o.hash);
   EXPECT_EQ(o.frameLimit, 18446744073709551615ull);
   EXPECT_EQ(o.scale, 64u);
   EXPECT_EQ(o.dataDirectory + o.pngDirectory + o.videoFile, "dpv.mp4");
+  EXPECT_TRUE(o.oneThread);
   const auto defaults = capture::parseCommandLine({}).options;
-  EXPECT_TRUE(defaults.seed == 0 && defaults.framesPerSecond == 60);
+  EXPECT_TRUE(defaults.seed == 0 && defaults.framesPerSecond == 60 && !defaults.oneThread);
   EXPECT_FALSE(defaults.frameLimit || defaults.scale);
 }
 
@@ -265,7 +266,7 @@ TEST(CaptureErrors, RefusedBeforeAnyFrameWithOneLine) {
   for (const char* bad :
        {"--bogus", "stray", "--fps=0", "--fps=-5", "--fps=12x", "--fps=4294967296", "--seed=-1",
         "--seed=+", "--seed= 7", "--seed=4294967296", "--frames=1.5", "--scale=0", "--scale=65",
-        "--hash=yes", "--png=", "--video=", "--data", "--frames"}) {
+        "--hash=yes", "--png=", "--video=", "--data", "--frames", "--threads=2"}) {
     cases.push_back({{bad}});
   }
   for (const Case& c : cases) {

@@ -195,7 +195,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
 
     const bool takesValue = name == "--data" || name == "--seed" || name == "--fps" ||
                             name == "--frames" || name == "--png" || name == "--video" ||
-                            name == "--scale";
+                            name == "--scale" || name == "--threads";
     if (takesValue && !hasValue) {
       if (i + 1 >= arguments.size()) {
         result.error = "option " + name + " needs a value";
@@ -233,6 +233,12 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
       }
       (name == "--fps" ? options.framesPerSecond : options.scale.emplace()) =
           static_cast<std::uint32_t>(number);
+    } else if (name == "--threads") {
+      if (value != "1" && value != "auto") {
+        result.error = "--threads must be 1 or auto, not '" + value + "'";
+        return result;
+      }
+      options.oneThread = value == "1";
     } else if (name == "--frames") {
       if (!parseUnsigned(value, UINT64_MAX, number)) {
         result.error = "--frames must be a whole number, not '" + value + "'";
@@ -268,6 +274,9 @@ std::string usageText() {
          "                H.264 in the container of FILE's extension (e.g. .mp4)\n"
          "  --scale K     enlarge frames K times, nearest neighbour (default: 1 for\n"
          "                PNG, 3 for video)\n"
+         "  --threads T   auto: prepare the next frame's field on a second thread\n"
+         "                while it gets a processor in time (default); 1: draw on one\n"
+         "                thread only (the frames are the same)\n"
          "  --help        show this text\n"
          "\n"
          "With none of --hash, --png and --video the show only runs (timing it).\n"
@@ -403,6 +412,8 @@ int runCapture(const CaptureOptions& options) {
           : -1;
   vornisk::ShowSetup setup;
   setup.dataDirectory = options.dataDirectory;
+  setup.fieldThreads =
+      options.oneThread ? vornisk::FieldThreads::One : vornisk::FieldThreads::Adaptive;
   setup.makeBackend = [&]() -> std::unique_ptr<ptc::Backend> {
     return std::make_unique<CaptureBackend>(sink, keyAfterFrames, stopRequested);
   };

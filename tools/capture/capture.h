@@ -19,6 +19,7 @@ struct CaptureOptions {
   std::string pngDirectory;            // empty: no PNG frames
   std::string videoFile;               // empty: no video
   std::optional<std::uint32_t> scale;  // default 1 for PNG frames, 3 for video
+  bool oneThread = false;              // prepare every field on the drawing thread
   bool help = false;
 };
 
