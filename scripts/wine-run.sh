@@ -14,14 +14,17 @@ command -v wine >/dev/null || {
 }
 export WINEPREFIX="${VORNISK_WINEPREFIX:-$root/build/windows/wine}"
 wineserver=/usr/lib/wine/wineserver
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+# No sound through wine's own ALSA and PulseAudio drivers either (they would
+# print ALSA's messages where there is no sound card; SDL has its dummy).
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv,winepulse.drv=" WINEARCH=win64
 if [[ ! -f $WINEPREFIX/.made ]]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   (
     flock 9
     if [[ ! -f $WINEPREFIX/.made ]]; then
       # Made without a display, so that nothing waits for one.
-      if ! env -u DISPLAY -u WAYLAND_DISPLAY timeout 300 wine wineboot --init >"$WINEPREFIX.log" 2>&1 ||
+      # (The server must not keep the lock: 9>&-.)
+      if ! env -u DISPLAY -u WAYLAND_DISPLAY timeout 300 wine wineboot --init >"$WINEPREFIX.log" 2>&1 9>&- ||
         ! timeout 120 "$wineserver" --wait; then
         cat "$WINEPREFIX.log" >&2
         echo "wine-run: cannot make the wine prefix $WINEPREFIX" >&2
@@ -36,6 +39,6 @@ fi
 # (seen with two tests run at once). It stays a minute after the last one.
 (
   flock 9
-  "$wineserver" -p60 >/dev/null 2>&1 || true
+  "$wineserver" -p60 >/dev/null 2>&1 9>&- || true
 ) 9>"$WINEPREFIX.lock"
 exec wine "$@"

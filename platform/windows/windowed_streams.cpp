@@ -3,6 +3,7 @@
 // (a pipe or a file, where a script or a test redirects them), else through
 // the console of the program that started it (cmd.exe), else its error lines
 // (standard error) are shown in a message box as it ends. Set up before main.
+// Both streams are binary: lines end in "\n", as on every other system.
 #include <fcntl.h>
 #include <io.h>
 #define WIN32_LEAN_AND_MEAN  // none of mmsystem.h: its timeGetTime is not ours
@@ -34,12 +35,20 @@ void showErrorLines() {
   if (!text.empty()) MessageBoxA(nullptr, text.c_str(), "Vornisk", MB_OK | MB_ICONERROR);
 }
 
+// Lines end in "\n" alone, as on every other system (the console shows them
+// as lines all the same).
+bool binary() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  return true;
+}
+
 const bool streamsReady = [] {
-  if (given(STD_ERROR_HANDLE)) return true;
+  if (given(STD_ERROR_HANDLE)) return binary();
   if (AttachConsole(ATTACH_PARENT_PROCESS)) {
     if (!given(STD_OUTPUT_HANDLE)) std::freopen("CONOUT$", "w", stdout);
     std::freopen("CONOUT$", "w", stderr);
-    return true;
+    return binary();
   }
   // The error lines are short: the pipe holds them until the end.
   std::freopen("NUL", "w", stdout);
@@ -47,7 +56,7 @@ const bool streamsReady = [] {
     return false;
   _dup2(errorPipe[1], _fileno(stderr));
   std::atexit(showErrorLines);
-  return true;
+  return binary();
 }();
 
 }  // namespace
