@@ -32,8 +32,8 @@ step "the windows preset: libraries, build, tests under wine, packages"
 cmake --workflow --preset windows
 
 version=$(sed -n 's/^project(Vornisk VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-zip=build/windows/packages/vornisk-$version-win64.zip
-installer=build/windows/packages/vornisk-$version-win64.exe
+zip=$root/build/windows/packages/vornisk-$version-win64.zip
+installer=$root/build/windows/packages/vornisk-$version-win64.exe
 for file in "$zip" "$installer"; do
   [[ -f $file ]] || {
     echo "windows-check: no $file" >&2
@@ -45,7 +45,7 @@ trap 'rm -rf "$work"' EXIT
 failed=0
 
 step "the zip ($(du -k "$zip" | cut -f1) KB) and the installer ($(du -k "$installer" | cut -f1) KB)"
-(cd "$work" && cmake -E tar xf "$root/$zip")
+(cd "$work" && cmake -E tar xf "$zip")
 unzipped=$work/vornisk-$version-win64
 for file in vornisk.exe vornisk-capture.exe title._vq title2._vq music._vq README.txt; do
   [[ -f $unzipped/$file ]] || {
@@ -87,8 +87,10 @@ scripts/wine-run.sh cmd /c exit 0
 listing() { (cd "$VORNISK_WINEPREFIX/drive_c" && find . -path ./windows -prune -o -path './users/*/Temp' \
   -prune -o -path './users/*/AppData/Local/Temp' -prune -o -print | sort); }
 listing >"$work/before"
-WINEPREFIX=$VORNISK_WINEPREFIX timeout 300 scripts/wine-run.sh "$installer" /S
-timeout 120 /usr/lib/wine/wineserver --wait || true
+timeout 300 scripts/wine-run.sh "$installer" /S || {
+  echo "windows-check: the installer failed" >&2
+  failed=1
+}
 drive=$VORNISK_WINEPREFIX/drive_c
 installed=$drive/Program\ Files/Vornisk
 shortcut=$drive/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Vornisk/Vornisk.lnk
@@ -123,19 +125,27 @@ else
   diff "$work/linux.txt" "$work/installed.txt" | head -5 >&2 || true
   failed=1
 fi
-timeout 300 scripts/wine-run.sh "C:\\Program Files\\Vornisk\\Uninstall.exe" /S
-timeout 120 /usr/lib/wine/wineserver --wait || true
+timeout 300 scripts/wine-run.sh "C:\\Program Files\\Vornisk\\Uninstall.exe" /S || {
+  echo "windows-check: the uninstaller failed" >&2
+  failed=1
+}
+# The uninstaller runs on from a copy of itself in the temporary folder.
+for _ in $(seq 60); do
+  [[ -e $installed ]] || break
+  sleep 1
+done
 listing >"$work/after"
 if ! diff -u "$work/before" "$work/after" >"$work/left"; then
   echo "windows-check: the uninstaller left files behind:" >&2
   grep '^[-+]\.' "$work/left" >&2 || true
   failed=1
 fi
-if WINEPREFIX=$VORNISK_WINEPREFIX scripts/wine-run.sh reg query \
+if scripts/wine-run.sh reg query \
   'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vornisk' >/dev/null 2>&1; then
   echo "windows-check: the uninstaller left its registry entry" >&2
   failed=1
 fi
+WINEPREFIX=$VORNISK_WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null || true
 rm -rf "$VORNISK_WINEPREFIX" "$VORNISK_WINEPREFIX".*
 
 if [[ $failed -ne 0 ]]; then
