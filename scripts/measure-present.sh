@@ -39,7 +39,12 @@ for mode in windowed fullscreen; do
   strace -qq -p "$pid" -e trace=clock_nanosleep -e signal=none -ttt -o "$work/sleeps" &
   tracer=$!
   ticks0=$(awk '{print $14 + $15}' "/proc/$pid/stat")
-  threadTicks() { for t in /proc/$pid/task/*; do echo "$(basename "$t") $(awk '{print $14 + $15}' "$t/stat")"; done; }
+  # Each thread's id, name and CPU ticks (the name's spaces made underscores).
+  threadTicks() {
+    for t in /proc/$pid/task/*; do
+      echo "$(basename "$t") $(tr ' ' _ <"$t/comm") $(awk '{print $14 + $15}' "$t/stat")"
+    done
+  }
   threadTicks | sort >"$work/threads0"
   perf record -q -o "$work/perf.data" -p "$pid" -- sleep $((seconds - 4)) >/dev/null 2>&1 || true
   ticks1=$(awk '{print $14 + $15}' "/proc/$pid/stat" 2>/dev/null || echo "$ticks0")
@@ -48,8 +53,7 @@ for mode in windowed fullscreen; do
   wait $tracer 2>/dev/null || true
   share=$(echo "($ticks1 - $ticks0) / $(getconf CLK_TCK) / ($seconds - 4) * 100" | bc -l)
   printf '%s: CPU %.1f %% of a core\n' "$mode" "$share"
-  join "$work/threads0" "$work/threads1" | while read -r tid before after; do
-    name=$(cat "/proc/$pid/task/$tid/comm" 2>/dev/null || echo "?")
+  join "$work/threads0" "$work/threads1" | while read -r tid name before _ after; do
     printf '  thread %s (%s): %.1f %%\n' "$tid" "$name" \
       "$(echo "($after - $before) / $(getconf CLK_TCK) / ($seconds - 4) * 100" | bc -l)"
   done

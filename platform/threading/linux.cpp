@@ -1,5 +1,6 @@
 // Futexes, and the processors the scheduler and the control group allow.
 #include <linux/futex.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -22,6 +23,10 @@ void sleepWhile(const std::atomic<std::uint32_t>& word, std::uint32_t seen) {
 void wakeAll(const std::atomic<std::uint32_t>& word) {
   syscall(SYS_futex, reinterpret_cast<const std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX,
           nullptr, nullptr, 0);
+}
+
+void nameThisThread(const char* name) {
+  pthread_setname_np(pthread_self(), name);
 }
 
 namespace {

@@ -14,6 +14,8 @@ void wakeAll(const std::atomic<std::uint32_t>& word) {
   fallback::wakeAll(word);
 }
 
+void nameThisThread(const char*) {}
+
 int usableProcessors() {
   const unsigned count = std::thread::hardware_concurrency();
   return count == 0 ? 1 : static_cast<int>(count);

@@ -58,6 +58,10 @@ class WaitWord {
   std::atomic<std::uint32_t> sleepers_{0};
 };
 
+// Names the calling thread for debuggers, profilers and /proc (at most 15
+// characters are kept); does nothing where threads have no names.
+void nameThisThread(const char* name);
+
 // How many processors this process may run on now: its affinity mask and, on
 // Linux, its control group's CPU quota (rounded down, at least 1).
 int usableProcessors();

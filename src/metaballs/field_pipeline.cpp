@@ -82,6 +82,7 @@ bool before(std::uint32_t a, std::uint32_t b) {
 }  // namespace
 
 void FieldPipeline::work() {
+  threading::nameThisThread("field worker");
   using Clock = std::chrono::steady_clock;
   Clock::time_point lastJob{};
   bool framesFast = false;
