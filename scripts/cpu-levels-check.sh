@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The release build's function clones on the x86-64 levels this machine does
+# The release build's vector fast paths on the x86-64 levels this machine does
 # not select: the field, draws and projections are built for x86-64-v4
-# (AVX-512), v3 (AVX2) and the baseline, and the processor picks one at run
-# time. Under qemu-x86_64's emulated processors the baseline (qemu64) and
-# AVX2 (Haswell) clones run instead: the whole-show regression runs must give
+# (AVX-512), v3 (AVX2) and the baseline, and src/metaballs/cpu_level.h picks
+# one at run time from what the processor reports (__builtin_cpu_supports).
+# Under qemu-x86_64's emulated processors the baseline (qemu64) and AVX2
+# (Haswell) variants run instead: the whole-show regression runs must give
 # the golden hashes, and the fast-path tests must pass, on each.
 # Needs the release build and qemu-user (scripts/install-deps.sh --with-arm64).
 # Usage: scripts/cpu-levels-check.sh [BUILD_DIR]   (default: build/release)
@@ -39,8 +40,8 @@ for cpu in qemu64 Haswell-v4; do
   VORNISK_BIN="$bin" "$build/tests/regression_test" --gtest_brief=1 2>&1 | quiet || failed=1
   qemu-x86_64 -cpu "$cpu" "$build/tests/fast_path_test" --gtest_brief=1 2>&1 | quiet || failed=1
   if [[ $failed -ne 0 ]]; then
-    echo "cpu-levels-check: the clones $cpu selects gave other results" >&2
+    echo "cpu-levels-check: the variants $cpu selects gave other results" >&2
     exit 1
   fi
 done
-echo "cpu-levels-check: baseline and AVX2 clones give the golden frames; $((SECONDS - started)) s"
+echo "cpu-levels-check: baseline and AVX2 variants give the golden frames; $((SECONDS - started)) s"

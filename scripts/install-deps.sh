@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages Vornisk needs to build, test and capture.
 # Does nothing when everything is present; needs root (or sudo) only when
 # something is missing. Usage: scripts/install-deps.sh [--with-tools]
-#   [--with-web] [--with-packaging] [--with-arm64]
+#   [--with-web] [--with-packaging] [--with-arm64] [--with-windows]
 #   --with-tools  also the optional tools: ffmpeg (video capture), sox and
 #                 Xvfb (trying the show by hand), valgrind; Xvfb, xdotool and
 #                 weston also run the bad-input tests' rows on real display
@@ -14,6 +14,9 @@
 #   --with-arm64  the arm64 cross toolchain, qemu-user and the :arm64 libraries
 #                 (adds arm64 to dpkg's architectures): the arm64 preset;
 #                 qemu-user also runs scripts/cpu-levels-check.sh.
+#   --with-windows  the mingw-w64 cross toolchain (posix threads), mingw zlib,
+#                 dpkg-dev (for Debian's source packages), wine, NSIS, and
+#                 Xvfb and xdotool for the windowed tests: the windows preset.
 set -euo pipefail
 
 packages=(
@@ -37,6 +40,10 @@ fi
 if [[ " $* " == *" --with-arm64 "* ]]; then
   packages+=(crossbuild-essential-arm64 qemu-user libsdl2-dev:arm64 libsdl2-mixer-dev:arm64
     zlib1g-dev:arm64 libpng-dev:arm64 libx11-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64)
+fi
+if [[ " $* " == *" --with-windows "* ]]; then
+  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev
+    wine wine64 nsis xvfb xauth xdotool)
 fi
 
 missing=()

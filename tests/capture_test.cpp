@@ -383,9 +383,12 @@ TEST(CaptureErrors, RefusedBeforeAnyFrameWithOneLine) {
   const std::string folder = makeTempDirectory();
   vornisk::testing::writeFile(folder + "/plain-file", {1, 2, 3});
   // The video's folder is checked once ffmpeg is found: a stand-in that is never
-  // run lets those rows pass on machines without ffmpeg.
-  vornisk::testing::writeFile(empty + "/ffmpeg", {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h'});
-  fs::permissions(empty + "/ffmpeg", fs::perms::owner_all);
+  // run lets those rows pass on machines without ffmpeg (Windows looks for
+  // ffmpeg.exe).
+  for (const char* name : {"/ffmpeg", "/ffmpeg.exe"}) {
+    vornisk::testing::writeFile(empty + name, {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h'});
+    fs::permissions(empty + name, fs::perms::owner_all);
+  }
   const vornisk::testing::ProgramOptions fakeFfmpeg{.environment = {{"PATH", empty}}};
   // Outputs of an earlier run, which only --overwrite may replace.
   fs::create_directory(empty + "/taken.mp4");
@@ -426,7 +429,7 @@ TEST(CaptureErrors, RefusedBeforeAnyFrameWithOneLine) {
     EXPECT_NE(lines[0].find(c.mention), std::string::npos) << lines[0];
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1)
         << "nothing written";
-    EXPECT_EQ(std::distance(fs::directory_iterator(empty), fs::directory_iterator()), 4);
+    EXPECT_EQ(std::distance(fs::directory_iterator(empty), fs::directory_iterator()), 5);
     EXPECT_EQ(vornisk::testing::readBytes(empty + "/old.mp4"), Bytes{7});
   }
   fs::remove_all(empty);

@@ -71,6 +71,11 @@ TEST(WaitWord, LosesNoWakeUpInAHandOver) {
 }
 
 TEST(WaitWord, FallbackLosesNoWakeUpInAHandOver) {
+#ifdef _WIN32
+  // Windows has an address wait of its own, and under wine every wake of a
+  // condition variable is a round trip to its server: tested on Linux.
+  GTEST_SKIP() << "the fallback serves systems without an address wait";
+#endif
   testing::Watchdog watchdog(60s, "the hand-over through the fallback wait");
   for (unsigned round = 0; round < 4; ++round) {
     FallbackWord posted, finished;

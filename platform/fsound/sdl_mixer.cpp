@@ -4,7 +4,10 @@
 // device locked, and on the caller's thread from inside Mix_HaltMusic.
 #include <SDL.h>
 #include <SDL_mixer.h>
+
+#if defined(SDL_AUDIO_DRIVER_ALSA)
 #include <dlfcn.h>
+#endif
 
 #include "fsound/backend.h"
 #include "fsound/fsound.h"
@@ -35,9 +38,12 @@ void SDLCALL musicFinished() {
 // up at run time, so that the layer neither builds against ALSA nor needs it
 // where SDL plays through something else. The handle is never closed, so the
 // library, and the silent handler with it, outlives SDL's loads and unloads.
+#if defined(SDL_AUDIO_DRIVER_ALSA)
 void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+#endif
 
 void silenceAlsaMessages() {
+#if defined(SDL_AUDIO_DRIVER_ALSA)
   static const bool done = [] {
     void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL);
     if (alsa == nullptr) return true;
@@ -49,9 +55,11 @@ void silenceAlsaMessages() {
     return true;
   }();
   (void)done;
+#endif
 }
 
 bool openAudio(int mixRate, int chunkFrames) {
+  SDL_SetMainReady();  // the program's own main() is SDL's entry too
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   if (Mix_OpenAudio(mixRate, AUDIO_S16SYS, 2, chunkFrames) != 0) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);

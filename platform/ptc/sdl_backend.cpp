@@ -6,7 +6,6 @@
 // close() then leaves the dead connection alone.
 #include <SDL.h>
 #include <SDL_syswm.h>
-#include <signal.h>
 
 #if defined(SDL_VIDEO_DRIVER_X11) || defined(SDL_VIDEO_DRIVER_WAYLAND)
 #include <dlfcn.h>
@@ -14,10 +13,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
+#include "ptc/outside_stop.h"
 #include "ptc/ptc.h"
 
 namespace ptc {
@@ -35,20 +36,14 @@ int framesPerSecondSetting() {
   return static_cast<int>(value);
 }
 
-bool hasEnvironment(const char* name) {
+[[maybe_unused]] bool hasEnvironment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0';
 }
 
 // Set by Xlib's I/O error handlers, which run inside SDL's calls on the show's
 // thread; read after those calls return.
-volatile sig_atomic_t displayLost = 0;
-// Set by the SIGHUP handler.
-volatile sig_atomic_t hangupReceived = 0;
-
-void noteHangup(int) {
-  hangupReceived = 1;
-}
+volatile std::sig_atomic_t displayLost = 0;
 
 // SDL_Quit at exit, unless the display is gone: shutting video down would wait
 // for the vanished server's answer for ever.
@@ -138,10 +133,13 @@ class SdlBackend : public Backend {
   ~SdlBackend() override { close(); }
 
   void open(const char* title, int width, int height, bool fullscreen) override {
-    // Left to itself, SDL falls back to an invisible offscreen driver when no
-    // display can be reached, and the show would play to nobody. Unless the
-    // user names a driver, try only the outputs this session has: X11, Wayland,
-    // then the console's own KMS/DRM.
+    // The program's own main() is SDL's entry too (no SDL_main wrapper).
+    SDL_SetMainReady();
+#if defined(SDL_VIDEO_DRIVER_KMSDRM)
+    // Left to itself, SDL on Linux falls back to an invisible offscreen driver
+    // when no display can be reached, and the show would play to nobody.
+    // Unless the user names a driver, try only the outputs this session has:
+    // X11, Wayland, then the console's own KMS/DRM.
     if (!hasEnvironment("SDL_VIDEODRIVER")) {
       std::string drivers;
       if (hasEnvironment("DISPLAY")) drivers += "x11,";
@@ -149,6 +147,7 @@ class SdlBackend : public Backend {
       drivers += "kmsdrm";
       SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
     }
+#endif
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
       throw DynamicError(std::string("cannot open the display: ") + SDL_GetError());
     }
@@ -157,15 +156,10 @@ class SdlBackend : public Backend {
     static const bool quitAtExit = (std::atexit(quitSdlAtExit), true);
     (void)quitAtExit;
     // A closed terminal (SIGHUP) ends the show like SIGINT and SIGTERM, which
-    // SDL turns into a quit event; a SIGHUP ignored on purpose (nohup) stays so.
-    struct sigaction hangup {};
-    hangup.sa_handler = noteHangup;
-    sigemptyset(&hangup.sa_mask);
-    sigaction(SIGHUP, nullptr, &previousHangup_);
-    if (previousHangup_.sa_handler == SIG_DFL) {
-      sigaction(SIGHUP, &hangup, nullptr);
-      hangupWatched_ = true;
-    }
+    // SDL turns into a quit event, and so do the console's Ctrl+C, Ctrl+Break
+    // and close on Windows.
+    outside_stop::watchHangup();
+    outside_stop::watchConsole();
 
     if (windowedSetting()) fullscreen = false;
     framesPerSecond_ = framesPerSecondSetting();
@@ -225,10 +219,7 @@ class SdlBackend : public Backend {
   }
 
   void close() override {
-    if (hangupWatched_) {
-      sigaction(SIGHUP, &previousHangup_, nullptr);
-      hangupWatched_ = false;
-    }
+    outside_stop::unwatch();
     if (displayLost != 0) {
       // Every SDL call below would wait on the dead connection: drop it all.
       texture_ = nullptr;
@@ -276,7 +267,8 @@ class SdlBackend : public Backend {
   }
 
   // A key press, closing the window, SIGINT, SIGTERM (SDL turns the signals
-  // into a quit event) or SIGHUP all count as a key that stays waiting. A lost
+  // into a quit event) or an outside stop (outside_stop.h) all count as a key
+  // that stays waiting. A lost
   // display ends the show as an error, before anything else touches it.
   void pollEvents() {
     SDL_Event event;
@@ -287,7 +279,7 @@ class SdlBackend : public Backend {
 #endif
     }
     if (displayLost != 0) throw DynamicError("lost the display");
-    if (hangupReceived != 0) keyWaiting_ = true;
+    if (outside_stop::requested()) keyWaiting_ = true;
   }
 
   SDL_Window* window_ = nullptr;
@@ -295,8 +287,6 @@ class SdlBackend : public Backend {
   SDL_Texture* texture_ = nullptr;
   Clock::time_point nextDeadline_{};
   int framesPerSecond_ = kDefaultFramesPerSecond;
-  struct sigaction previousHangup_ {};
-  bool hangupWatched_ = false;
   bool videoStarted_ = false;
   bool keyWaiting_ = false;
 };

@@ -17,10 +17,17 @@ void wakeAll(const std::atomic<std::uint32_t>& word) {
 }
 
 void nameThisThread(const char* name) {
+  // SetThreadDescription exists from Windows 10 on: looked up, not linked.
+  using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const auto setDescription = reinterpret_cast<SetDescription>(
+      kernel != nullptr ? reinterpret_cast<void*>(GetProcAddress(kernel, "SetThreadDescription"))
+                        : nullptr);
+  if (setDescription == nullptr) return;
   wchar_t wide[64] = {};
   for (int i = 0; i < 63 && name[i] != '\0'; ++i)
     wide[i] = static_cast<unsigned char>(name[i]);
-  SetThreadDescription(GetCurrentThread(), wide);
+  setDescription(GetCurrentThread(), wide);
 }
 
 int usableProcessors() {

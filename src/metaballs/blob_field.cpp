@@ -9,6 +9,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "metaballs/cpu_level.h"
+
 namespace vornisk {
 
 namespace {
@@ -45,7 +47,7 @@ void BlobField::resetKeepingCrossings() {
 namespace {
 
 // A quarter of a lattice row along z: four points, as one vector of whatever
-// width the clone below is built for. Four doubles fill an AVX2 register;
+// width the variant below is built for. Four doubles fill an AVX2 register;
 // wider generic vectors are split by GCC through the stack where the unit is
 // narrower.
 constexpr int kQuarter = 4;
@@ -67,13 +69,13 @@ bool exactReciprocal(double v) {
   return std::frexp(v, &exponent) == 0.5 && exponent > -1000 && exponent < 1000;
 }
 
-}  // namespace
+using Block = double[BlobField::kSize][BlobField::kSize][BlobField::kSize];
 
-// IEEE arithmetic only (no contraction), so every clone adds the same bits.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#endif
-void BlobField::addBall(double x, double y, double z, double radius, double strength) {
+// IEEE arithmetic only (no contraction), so every level's variant adds the
+// same bits.
+[[gnu::always_inline]] inline void addBallTo(Block& value, double x, double y, double z,
+                                             double radius, double strength) {
+  constexpr int kSize = BlobField::kSize;
   const double r2 = radius * radius;
   const double r4 = r2 * r2;
   const double r6 = r4 * r2;
@@ -144,6 +146,28 @@ void BlobField::addBall(double x, double y, double z, double radius, double stre
       }
     }
   }
+}
+
+using AddBall = void (*)(Block&, double, double, double, double, double);
+
+VORNISK_FOR_X86_64_V4 void addBallV4(Block& value, double x, double y, double z, double radius,
+                                     double strength) {
+  addBallTo(value, x, y, z, radius, strength);
+}
+
+VORNISK_FOR_X86_64_V3 void addBallV3(Block& value, double x, double y, double z, double radius,
+                                     double strength) {
+  addBallTo(value, x, y, z, radius, strength);
+}
+
+void addBallBaseline(Block& value, double x, double y, double z, double radius, double strength) {
+  addBallTo(value, x, y, z, radius, strength);
+}
+
+}  // namespace
+
+void BlobField::addBall(double x, double y, double z, double radius, double strength) {
+  cpu::pick<AddBall>(addBallV4, addBallV3, addBallBaseline)(value, x, y, z, radius, strength);
 }
 
 }  // namespace vornisk

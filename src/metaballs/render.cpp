@@ -14,6 +14,7 @@
 #include "geometry/matrix.h"
 #include "geometry/vector.h"
 #include "metaballs/blob_field.h"
+#include "metaballs/cpu_level.h"
 #include "metaballs/draws_ahead.h"
 #include "metaballs/line_batch.h"
 #include "metaballs/pixel_coordinate.h"
@@ -180,16 +181,9 @@ void BlobField::renderRollByRoll(DemoConsole& console) {
 
 namespace draws_detail {
 
-// Integer work only, so every x86-64 variant gives the same bits.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define VORNISK_LANE_CLONES \
-  __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define VORNISK_LANE_CLONES
-#endif
-
 // The lanes as vectors of eight: GCC's and Clang's vector extension, lowered to
-// whatever vector unit the clone is built for. Eight words fill an AVX2
+// whatever vector unit the variant is built for (cpu_level.h); integer work
+// only, so every level gives the same bits. Eight words fill an AVX2
 // register; wider generic vectors are split by GCC through the stack where the
 // unit is narrower, and AVX-512 gains little from them on this work.
 constexpr int kGroupLanes = 8;
@@ -261,24 +255,42 @@ template <bool kSpikes, bool kResets>
   }
 }
 
-// One clone set per kind of block, so that each loop holds only its own work.
-#define VORNISK_FILL_BLOCK(name, spikes, flags)                                      \
-  VORNISK_LANE_CLONES void name(const std::uint32_t* laneStates, const Marks& marks, \
-                                std::uint32_t* candidates, std::uint32_t* resets) {  \
-    fillBlockWith<spikes, flags>(laneStates, marks, candidates, resets);             \
-  }
-VORNISK_FILL_BLOCK(fillBoth, true, true)
-VORNISK_FILL_BLOCK(fillSpikes, true, false)
-VORNISK_FILL_BLOCK(fillResets, false, true)
-VORNISK_FILL_BLOCK(fillJitter, false, false)
-#undef VORNISK_FILL_BLOCK
+// One function per kind of block and level, so that each loop holds only its
+// own work.
+using FillBlock = void (*)(const std::uint32_t*, const Marks&, std::uint32_t*, std::uint32_t*);
+
+template <bool kSpikes, bool kResets>
+VORNISK_FOR_X86_64_V4 void fillBlockV4(const std::uint32_t* laneStates, const Marks& marks,
+                                       std::uint32_t* candidates, std::uint32_t* resets) {
+  fillBlockWith<kSpikes, kResets>(laneStates, marks, candidates, resets);
+}
+
+template <bool kSpikes, bool kResets>
+VORNISK_FOR_X86_64_V3 void fillBlockV3(const std::uint32_t* laneStates, const Marks& marks,
+                                       std::uint32_t* candidates, std::uint32_t* resets) {
+  fillBlockWith<kSpikes, kResets>(laneStates, marks, candidates, resets);
+}
+
+template <bool kSpikes, bool kResets>
+void fillBlockBaseline(const std::uint32_t* laneStates, const Marks& marks,
+                       std::uint32_t* candidates, std::uint32_t* resets) {
+  fillBlockWith<kSpikes, kResets>(laneStates, marks, candidates, resets);
+}
+
+template <bool kSpikes, bool kResets>
+FillBlock fillBlockFor() {
+  return cpu::pick<FillBlock>(fillBlockV4<kSpikes, kResets>, fillBlockV3<kSpikes, kResets>,
+                              fillBlockBaseline<kSpikes, kResets>);
+}
 
 void fillBlock(const std::uint32_t* laneStates, const Marks& marks, std::uint32_t* candidates,
                std::uint32_t* resets) {
+  // The four kinds' variants for this processor, looked up once.
+  static const FillBlock kinds[2][2] = {{fillBlockFor<false, false>(), fillBlockFor<false, true>()},
+                                        {fillBlockFor<true, false>(), fillBlockFor<true, true>()}};
   const bool spikes = !marks.spikeAmongJitter;
   const bool flags = marks.resets == Marks::Resets::Flagged;
-  (spikes ? (flags ? fillBoth : fillSpikes) : (flags ? fillResets : fillJitter))(
-      laneStates, marks, candidates, resets);
+  kinds[spikes][flags](laneStates, marks, candidates, resets);
 }
 
 }  // namespace draws_detail

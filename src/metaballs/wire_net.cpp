@@ -14,6 +14,7 @@
 #endif
 
 #include "console/demo_console.h"
+#include "metaballs/cpu_level.h"
 #include "metaballs/pixel_coordinate.h"
 
 namespace vornisk {
@@ -80,12 +81,11 @@ struct Column {
 
 // The projection of projectContourPoint for many points at once, x and y
 // only (z is never drawn): the same products and sums in the same order, then
-// the divide by w, in place. Plain IEEE arithmetic, so every clone gives the
-// same bits; the wider ones take four points at a time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("arch=x86-64-v3", "default")))
-#endif
-void projectPoints(const Matrix& camera, CrossedEdges& edges, std::size_t count) {
+// the divide by w, in place. Plain IEEE arithmetic, so every variant gives the
+// same bits; the AVX2 one takes four points at a time (AVX-512 adds nothing
+// here, so those processors run it too).
+[[gnu::always_inline]] inline void projectPointsIn(const Matrix& camera, CrossedEdges& edges,
+                                                   std::size_t count) {
   const double(&m)[4][4] = camera.m;
   const double wx = m[0][3] * kPointWeight;
   const double wy = m[1][3] * kPointWeight;
@@ -101,6 +101,19 @@ void projectPoints(const Matrix& camera, CrossedEdges& edges, std::size_t count)
     xs[i] = px / pw;
     ys[i] = py / pw;
   }
+}
+
+VORNISK_FOR_X86_64_V3 void projectPointsV3(const Matrix& camera, CrossedEdges& edges,
+                                           std::size_t count) {
+  projectPointsIn(camera, edges, count);
+}
+
+void projectPointsBaseline(const Matrix& camera, CrossedEdges& edges, std::size_t count) {
+  projectPointsIn(camera, edges, count);
+}
+
+void projectPoints(const Matrix& camera, CrossedEdges& edges, std::size_t count) {
+  cpu::pick(projectPointsV3, projectPointsV3, projectPointsBaseline)(camera, edges, count);
 }
 
 // Copies `bytes` from `from` to `to`, both aligned to 64, with streaming

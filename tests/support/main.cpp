@@ -4,9 +4,12 @@
 
 #include <cstdlib>
 
+#include "support/test_support.h"
+
 int main(int argc, char** argv) {
-  setenv("SDL_VIDEODRIVER", "dummy", 0);
-  setenv("SDL_AUDIODRIVER", "dummy", 0);
+  for (const char* name : {"SDL_VIDEODRIVER", "SDL_AUDIODRIVER"}) {
+    if (std::getenv(name) == nullptr) vornisk::testing::setEnvironment(name, "dummy");
+  }
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -140,6 +140,9 @@ std::string sourceDirectory();
 // A file of tests/data; fails the test if it is missing.
 Bytes readFixture(const std::string& name);
 
+// Sets an environment variable, or removes it for nullopt (system_*.cpp).
+void setEnvironment(const std::string& name, const std::optional<std::string>& value);
+
 // Sets an environment variable (or removes it, for nullopt) until the end of
 // the scope, then restores what was there.
 class ScopedEnvironment {
@@ -170,10 +173,11 @@ Bytes wavFile(std::uint32_t sampleRate, std::uint16_t channels,
 
 using Environment = std::map<std::string, std::optional<std::string>>;
 
-// A program started in `folder` (empty: the test's own) through env(1), which
-// applies `environment` (a value sets, nullopt removes) to the test's own, with
-// standard input from /dev/null and its outputs kept in files; ended with
-// SIGTERM, if still running, at the end of the scope.
+// A program started in `folder` (empty: the test's own) with `environment`
+// applied to the test's own (a value sets, nullopt removes), with nothing on
+// standard input and its outputs kept in files; ended (SIGTERM on POSIX
+// systems), if still running, at the end of the scope. POSIX in
+// system_posix.cpp, Windows in system_windows.cpp.
 struct Child {
   Child(const std::vector<std::string>& argv, const Environment& environment,
         const std::string& folder = {});
@@ -186,7 +190,8 @@ struct Child {
   std::string err() const;
 
   std::string files;
-  int pid = -1;  // -1 once reaped
+  int pid = -1;                // -1 once reaped
+  std::intptr_t process = -1;  // Windows: the process's handle
 };
 
 struct ProgramRun {

@@ -483,6 +483,7 @@ int runCapture(const CaptureOptions& options) {
     }
   }
   progress.finish(framesDone);
+  stopRequestsDone();  // a closed console (Windows) may end the process now
   // A stop requested while ffmpeg finished still counts; once the outputs are
   // in place, the run is complete.
   const int signal = stopSignal();

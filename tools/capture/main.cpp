@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "capture/capture.h"
+#include "capture/console.h"
 
 int main(int argc, char** argv) {
+  capture::prepareConsole();
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const capture::ParseResult parsed = capture::parseCommandLine(arguments);
   if (!parsed.error.empty()) {

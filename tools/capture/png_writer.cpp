@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "capture/crc32.h"
@@ -213,10 +214,13 @@ std::string PngWriter::write(const std::string& path, const std::uint32_t* pixel
     std::remove(temporary.c_str());
     return "cannot write " + temporary + ": " + std::strerror(written ? errno : writeErrno);
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int renameErrno = errno;
+  // std::filesystem's rename replaces an older file on Windows too (the C
+  // library's refuses to there).
+  std::error_code renameError;
+  std::filesystem::rename(temporary, path, renameError);
+  if (renameError) {
     std::remove(temporary.c_str());
-    return "cannot rename " + temporary + " to " + path + ": " + std::strerror(renameErrno);
+    return "cannot rename " + temporary + " to " + path + ": " + renameError.message();
   }
   return {};
 }

@@ -1,7 +1,8 @@
 // Stopping a capture from outside: SIGINT (Ctrl+C), SIGTERM and SIGHUP only
 // note the request; the run stops at its next frame, removes the outputs it has
-// not finished and exits with 128 + the signal. The POSIX signal code is all in
-// stop_request.cpp: another system provides these calls its own way.
+// not finished and exits with 128 + the signal. POSIX signals in
+// stop_request_posix.cpp; on Windows (stop_request_windows.cpp) the console's
+// Ctrl+C, Ctrl+Break and close count as SIGINT.
 #pragma once
 
 namespace capture {
@@ -16,5 +17,9 @@ int stopSignal();
 
 // The signal's name, e.g. "SIGTERM".
 const char* signalName(int signal);
+
+// The run is over and its outputs are settled: a console that is being
+// closed (Windows) may end the process from now on.
+void stopRequestsDone();
 
 }  // namespace capture

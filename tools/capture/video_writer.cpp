@@ -1,27 +1,10 @@
-// The ffmpeg encoder as a child process fed through a pipe.
+// The ffmpeg encoder as a child process fed through a pipe (child_process.h).
 #include "capture/video_writer.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
-
-extern char** environ;
 
 namespace capture {
 namespace {
-
-bool isExecutableFile(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-         ::access(path.c_str(), X_OK) == 0;
-}
 
 bool endsWith(const std::string& text, const char* suffix) {
   const std::size_t length = std::strlen(suffix);
@@ -30,21 +13,6 @@ bool endsWith(const std::string& text, const char* suffix) {
     const char c = text[text.size() - length + i];
     const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     if (lower != suffix[i]) return false;
-  }
-  return true;
-}
-
-// Writes all of `size` bytes, across partial writes and interruptions.
-bool writeAll(int fd, const void* data, std::size_t size) {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  while (size > 0) {
-    const ssize_t written = ::write(fd, bytes, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
   }
   return true;
 }
@@ -60,28 +28,9 @@ std::string containerFor(const std::string& file) {
   return {};
 }
 
-std::string findOnPath(const std::string& name) {
-  if (name.find('/') != std::string::npos) return isExecutableFile(name) ? name : std::string();
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return {};
-  const std::string directories = path;
-  std::size_t begin = 0;
-  while (begin <= directories.size()) {
-    std::size_t end = directories.find(':', begin);
-    if (end == std::string::npos) end = directories.size();
-    // An empty entry means the working directory.
-    std::string directory = directories.substr(begin, end - begin);
-    if (directory.empty()) directory = ".";
-    const std::string candidate = directory + '/' + name;
-    if (isExecutableFile(candidate)) return candidate;
-    begin = end + 1;
-  }
-  return {};
-}
-
 // Reached without finish() only when the run failed: its file is not kept.
 VideoWriter::~VideoWriter() {
-  if (pipe_ >= 0 || encoder_ > 0) abandon();
+  if (encoder_.running()) abandon();
 }
 
 std::vector<std::string> VideoWriter::commandLine(int width, int height) const {
@@ -131,91 +80,49 @@ std::vector<std::string> VideoWriter::commandLine(int width, int height) const {
 std::string VideoWriter::start(int width, int height) {
   const std::string program = findOnPath("ffmpeg");
   if (program.empty()) return "ffmpeg was not found on PATH (install the ffmpeg package)";
-
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) {
-    return std::string("cannot make a pipe for ffmpeg: ") + std::strerror(errno);
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
+  started_ = true;  // started or failed: never started again
   // Frames on standard input; standard output stays ours (it may carry hashes).
-  posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-
-  const std::vector<std::string> arguments = commandLine(width, height);
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments)
-    argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-
-  pid_t child = -1;
-  const int spawnError =
-      posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[0]);
-  if (spawnError != 0) {
-    ::close(fds[1]);
-    return "cannot start " + program + ": " + std::strerror(spawnError);
+  if (std::string error = encoder_.start(program, commandLine(width, height)); !error.empty()) {
+    return "cannot start " + program + ": " + error;
   }
-  encoder_ = child;
-  pipe_ = fds[1];
   return {};
 }
 
 std::string VideoWriter::write(const std::uint32_t* pixels, int width, int height) {
-  if (encoder_ < 0) {
+  if (!started_) {
     std::string error = start(width, height);
     if (!error.empty()) return error;
   }
-  if (pipe_ < 0) return "ffmpeg is no longer running";
+  if (!encoder_.running()) return "ffmpeg is no longer running";
 
   // bgr0 is byte order B, G, R, 0: the 0x00RRGGBB word as a little-endian
   // machine stores it.
-  if (!writeAll(pipe_, pixels,
-                static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
-                    sizeof(std::uint32_t))) {
-    const int writeErrno = errno;
-    ::close(pipe_);
-    pipe_ = -1;
-    std::string status = waitForEncoder();
-    if (writeErrno == EPIPE) {
-      return "ffmpeg stopped reading frames" +
-             (status.empty() ? std::string() : " (" + status + ")");
-    }
-    return std::string("cannot send a frame to ffmpeg: ") + std::strerror(writeErrno);
+  const ChildProcess::Sent sent =
+      encoder_.write(pixels, static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                                 sizeof(std::uint32_t));
+  if (sent == ChildProcess::Sent::All) return {};
+  const std::string writeError = encoder_.error();
+  const std::string status = waitForEncoder();
+  if (sent == ChildProcess::Sent::ReaderGone) {
+    return "ffmpeg stopped reading frames" + (status.empty() ? std::string() : " (" + status + ")");
   }
-  return {};
+  return "cannot send a frame to ffmpeg: " + writeError;
 }
 
 std::string VideoWriter::waitForEncoder() {
-  if (encoder_ <= 0) return {};
-  int status = 0;
-  pid_t waited;
-  do {
-    waited = ::waitpid(encoder_, &status, 0);
-  } while (waited < 0 && errno == EINTR);
-  encoder_ = 0;  // started and finished: never started again
-  if (waited < 0) return std::string("cannot wait for ffmpeg: ") + std::strerror(errno);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
-  if (WIFEXITED(status))
-    return "ffmpeg failed with exit status " + std::to_string(WEXITSTATUS(status));
-  return "ffmpeg was ended by signal " + std::to_string(WTERMSIG(status));
+  if (!encoder_.running()) return {};
+  const ChildProcess::End end = encoder_.wait();
+  if (!end.waited) return "cannot wait for ffmpeg: " + encoder_.error();
+  if (!end.signalled && end.status == 0) return {};
+  if (!end.signalled) return "ffmpeg failed with exit status " + std::to_string(end.status);
+  return "ffmpeg was ended by signal " + std::to_string(end.status);
 }
 
 void VideoWriter::abandon() {
-  if (pipe_ >= 0) {
-    ::close(pipe_);
-    pipe_ = -1;
-  }
-  if (encoder_ > 0) ::kill(encoder_, SIGKILL);
-  waitForEncoder();
+  encoder_.kill();
 }
 
 std::string VideoWriter::finish() {
-  if (pipe_ >= 0) {
-    ::close(pipe_);
-    pipe_ = -1;
-  }
   return waitForEncoder();
 }
 

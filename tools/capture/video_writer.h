@@ -4,16 +4,13 @@
 // when there is one to add.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace capture {
+#include "capture/child_process.h"
 
-// The full path of an executable found on PATH, or an empty string.
-std::string findOnPath(const std::string& name);
+namespace capture {
 
 // The ffmpeg container (muxer) that a video file's extension names: .mp4 and
 // .m4v (mp4), .mov (mov), .mkv (matroska); empty for any other name.
@@ -42,7 +39,7 @@ class VideoWriter {
   // and waits for it. Returns an empty string or a one-line error.
   std::string finish();
   // Whether ffmpeg was started (by a first frame).
-  bool started() const { return encoder_ != -1; }
+  bool started() const { return started_; }
   // Ends ffmpeg at once, without finishing its file (which is then removed).
   void abandon();
 
@@ -54,8 +51,8 @@ class VideoWriter {
   std::string waitForEncoder();
 
   VideoSettings settings_;
-  pid_t encoder_ = -1;
-  int pipe_ = -1;
+  ChildProcess encoder_;
+  bool started_ = false;
 };
 
 }  // namespace capture

@@ -37,6 +37,8 @@ int stopSignal() {
   return requested.load();
 }
 
+void stopRequestsDone() {}
+
 const char* signalName(int signal) {
   switch (signal) {
     case SIGINT:
