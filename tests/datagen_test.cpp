@@ -98,7 +98,7 @@ TEST(Datagen, SoundtrackIs174SecondsQuietThenLoudThenSilentAndNeverClips) {
   EXPECT_EQ(rms(172.0, 174.0), 0.0) << "the end should be silence";
 }
 
-// The MP3 decoded by LAME's own decoder, with what its "Info" frame says the
+// The MP3 decoded by LAME's own decoder, with what its "Xing" frame says the
 // encoder added before and after the music.
 struct Decoded {
   Samples samples;
@@ -113,18 +113,17 @@ Decoded decodeMp3(const testing::Bytes& mp3) {
   std::vector<short> left(1152 * 4), right(1152 * 4);
   mp3data_struct header{};
   auto* bytes = const_cast<unsigned char*>(mp3.data());
-  for (std::size_t at = 0; at < mp3.size(); at += 1024) {
-    auto length = std::min<std::size_t>(1024, mp3.size() - at);
-    // Each call decodes at most one frame; calls without new bytes take the rest.
-    for (;;) {
-      const int count = hip_decode1_headersB(hip, bytes + at, length, left.data(), right.data(),
-                                             &header, &decoded.encoderDelay, &decoded.padding);
-      length = 0;
-      if (count <= 0) break;
-      for (int i = 0; i < count; ++i) {
-        decoded.samples.push_back(left[i] / 32768.0);
-        decoded.samples.push_back(right[i] / 32768.0);
-      }
+  // Each call takes the next kilobyte (none once all is in) and decodes at
+  // most one frame; the decoder keeps what it has not used yet.
+  for (std::size_t at = 0;;) {
+    const std::size_t length = std::min<std::size_t>(1024, mp3.size() - at);
+    const int count = hip_decode1_headersB(hip, bytes + at, length, left.data(), right.data(),
+                                           &header, &decoded.encoderDelay, &decoded.padding);
+    at += length;
+    if (count < 0 || (count == 0 && at == mp3.size())) break;
+    for (int i = 0; i < count; ++i) {
+      decoded.samples.push_back(left[i] / 32768.0);
+      decoded.samples.push_back(right[i] / 32768.0);
     }
   }
   hip_decode_exit(hip);
@@ -215,10 +214,11 @@ TEST(Datagen, MusicIsAnMp3ThatSoundsLikeTheSamplesAndStartsOnTheirFirst) {
   const Samples reference = samplesOfWav(testing::readBytes(builtSoundtrackWav()));
   ASSERT_EQ(reference.size(), kShowFrames * 2);
   const Decoded decoded = decodeMp3(mp3);
-  EXPECT_LE(mp3.size(), 3'000'000u) << "the web page's whole first visit is to stay within 4 MB";
+  // The web page's first visit, compressed in transfer, has 2.4 MB for the music.
+  EXPECT_LE(mp3.size(), 2'400'000u);
   EXPECT_EQ(decoded.sampleRate, 44100);
-  // The Info frame's delay and padding, which decoders drop, leave exactly the show's length...
-  ASSERT_GE(decoded.encoderDelay, 0) << "no Info frame";
+  // The Xing frame's delay and padding, which decoders drop, leave exactly the show's length...
+  ASSERT_GE(decoded.encoderDelay, 0) << "no Xing frame";
   EXPECT_EQ(decoded.samples.size() / 2 - static_cast<std::size_t>(decoded.encoderDelay) -
                 static_cast<std::size_t>(decoded.padding),
             kShowFrames);
@@ -235,7 +235,7 @@ TEST(Datagen, MusicIsAnMp3ThatSoundsLikeTheSamplesAndStartsOnTheirFirst) {
   const double mean = sum / static_cast<double>(differences.size());
   const double p95 = differences[differences.size() * 95 / 100];
   EXPECT_LT(mean, 1.0);
-  EXPECT_LT(p95, 2.5);
+  EXPECT_LT(p95, 3.0);
   std::printf(
       "MP3 against the samples: third-octave bands differ by %.2f dB on average, "
       "%.2f dB at the 95th percentile\n",
