@@ -4,7 +4,9 @@ time, rebuilds and runs the test suite, and reports which faults the suite
 killed (some test failed) and which survived (every test passed).
 
 Faults marked `asan` are out-of-bounds accesses that only the sanitizer build
-can see; they are run under the asan preset. A fault whose edit no longer
+can see; they are run under the asan preset. Faults marked `web` are in the
+web page or its platform layers: the web preset is rebuilt and the browser
+test (tests/web) run against it. A fault whose edit no longer
 applies (its text is gone or not unique) or that does not compile is reported
 as invalid: the list has to be mended.
 
@@ -33,7 +35,7 @@ class Mutant:
 
 
 def parse_list(path):
-    """Entries of: `[id] suite|asan`, a file path, `- old text`, `+ new text`.
+    """Entries of: `[id] suite|asan|web`, a file path, `- old text`, `+ new text`.
     A line that starts with neither continues the text before it, verbatim."""
     mutants, block = [], []
     with open(path, encoding="utf-8") as f:
@@ -46,7 +48,7 @@ def parse_list(path):
             continue
         if not block:
             continue
-        header = re.fullmatch(r"\[([\w.-]+)\]\s+(suite|asan)", block[0])
+        header = re.fullmatch(r"\[([\w.-]+)\]\s+(suite|asan|web)", block[0])
         parts = {"-": [], "+": []}
         side = None
         for text in block[2:]:
@@ -107,6 +109,25 @@ def suite_passes(preset, log):
     return run(env_command, log, timeout=TEST_TIMEOUT_S * 4) == 0
 
 
+# How each kind of mutant is built and tested: the preset it is built in (the
+# web's browser test also needs the release build's capture tool) and whether
+# the tests pass on it.
+def build_runner(runner, log):
+    if runner == "web":
+        return build("release", log) and build("web", log + ".web")
+    return build("asan" if runner == "asan" else "release", log)
+
+
+def tests_pass(runner, log):
+    if runner == "web":
+        # A browser test that skips (no Chromium) must not count as passing.
+        os.environ["VORNISK_NO_SKIP"] = "1"
+        command = ["ctest", "--preset", "release", "-R", "^web_browser_test$", "--timeout",
+                   str(TEST_TIMEOUT_S * 2)]
+        return run(command, log, timeout=TEST_TIMEOUT_S * 3) == 0
+    return suite_passes("asan" if runner == "asan" else "release", log)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--only", nargs="+", metavar="ID", help="run just these mutants")
@@ -137,13 +158,13 @@ def main():
     os.makedirs(logs, exist_ok=True)
 
     results = {"killed": [], "survived": [], "invalid": []}
-    for preset in ("release", "asan"):
-        batch = [m for m in mutants if (m.runner == "asan") == (preset == "asan")]
+    for runner in ("suite", "asan", "web"):
+        batch = [m for m in mutants if m.runner == runner]
         if not batch:
             continue
-        base_log = os.path.join(logs, f"baseline-{preset}.log")
-        if not build(preset, base_log) or not suite_passes(preset, base_log):
-            sys.exit(f"mutation-test: the unmutated tree fails under {preset}: see {base_log}")
+        base_log = os.path.join(logs, f"baseline-{runner}.log")
+        if not build_runner(runner, base_log) or not tests_pass(runner, base_log):
+            sys.exit(f"mutation-test: the unmutated tree fails under {runner}: see {base_log}")
         for number, m in enumerate(batch, 1):
             path = os.path.join(TREE, m.path)
             original = open(path, encoding="utf-8").read() if os.path.isfile(path) else ""
@@ -155,9 +176,9 @@ def main():
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(original.replace(m.old, m.new))
                 try:
-                    if not build(preset, log):
+                    if not build_runner(runner, log):
                         verdict, detail = "invalid", "does not build"
-                    elif suite_passes(preset, log):
+                    elif tests_pass(runner, log):
                         verdict, detail = "survived", "every test passed"
                     else:
                         verdict, detail = "killed", ""
@@ -166,7 +187,7 @@ def main():
                         f.write(original)
             results[verdict].append(m.ident)
             note = f" ({detail}; log {log})" if detail else ""
-            print(f"[{number}/{len(batch)} {preset}] {m.ident}: {verdict}{note}", flush=True)
+            print(f"[{number}/{len(batch)} {runner}] {m.ident}: {verdict}{note}", flush=True)
 
     elapsed = time.monotonic() - started
     total = sum(len(v) for v in results.values())

@@ -52,47 +52,68 @@
   // Downloads, with a progress bar over those that are still running.
 
   // The bar covers every download since the last time none was running.
-  const progress = { loaded: 0, total: 0, running: 0 };
+  const progress = { loaded: 0, total: 0, running: 0, drawing: false };
   function showProgress() {
     if (progress.running === 0) progress.loaded = progress.total = 0;
-    const bar = $('progress');
-    bar.max = Math.max(progress.total, 1);
-    bar.value = progress.loaded;
-    $('loading').classList.toggle('done', progress.running === 0);
+    if (progress.drawing) return;
+    // Once a frame at most, however many pieces arrive in between.
+    progress.drawing = true;
+    requestAnimationFrame(() => {
+      progress.drawing = false;
+      const bar = $('progress');
+      bar.max = Math.max(progress.total, 1);
+      bar.value = progress.loaded;
+      $('loading').classList.toggle('done', progress.running === 0);
+    });
   }
 
-  // The bytes of `url`, or null when it is missing or the network fails.
-  async function download(url, signal) {
+  // One download's share of the bar: count({loaded, total}) as it goes,
+  // done() at its end.
+  function counter() {
+    let counted = { loaded: 0, total: 0 };
     ++progress.running;
-    try {
-      const response = await fetch(url, { signal });
-      if (!response.ok) return null;
-      progress.total += Number(response.headers.get('Content-Length')) || 0;
-      if (!response.body) return new Uint8Array(await response.arrayBuffer());
-      const parts = [];
-      let length = 0;
-      for (const reader = response.body.getReader(); ;) {
-        const { done, value } = await reader.read();
-        if (done) break;
-        parts.push(value);
-        length += value.length;
-        progress.loaded += value.length;
+    return {
+      count({ loaded, total }) {
+        // Compressed in transfer, the body outgrows its stated length.
+        const now = { loaded, total: Math.max(total || 0, loaded) };
+        progress.loaded += now.loaded - counted.loaded;
+        progress.total += now.total - counted.total;
+        counted = now;
         showProgress();
-      }
-      const bytes = new Uint8Array(length);
-      let at = 0;
-      for (const part of parts) {
-        bytes.set(part, at);
-        at += part.length;
-      }
-      return bytes;
-    } catch (error) {
-      return null;  // missing: the show reports it as the desktop does
-    } finally {
-      --progress.running;
-      showProgress();
-    }
+      },
+      done() {
+        --progress.running;
+        showProgress();
+      },
+    };
   }
+
+  // The bytes of `url`, or null when it is missing or the network fails. XHR
+  // rather than fetch: the browser gathers the body itself and reports
+  // progress now and then, where reading fetch's stream costs the page a turn
+  // for every piece.
+  function download(url, signal) {
+    return new Promise((resolve) => {
+      const request = new XMLHttpRequest();
+      const share = counter();
+      const finish = (bytes) => {
+        share.done();
+        resolve(bytes);
+      };
+      request.open('GET', url);
+      request.responseType = 'arraybuffer';
+      request.onprogress = (event) => share.count({ loaded: event.loaded, total: event.lengthComputable ? event.total : 0 });
+      request.onload = () => finish(request.status === 200 ? new Uint8Array(request.response) : null);
+      request.onerror = request.onabort = () => finish(null);
+      if (signal) signal.addEventListener('abort', () => request.abort());
+      request.send();
+    });
+  }
+
+  // A small file (the title picture) with no share of the progress bar.
+  const fetchSmall = (url, signal) => fetch(url, { signal })
+    .then((response) => (response.ok ? response.arrayBuffer() : null))
+    .then((body) => body && new Uint8Array(body), () => null);
 
   // A turn for the page: other tasks run, then this goes on (without the
   // 4 ms that nested timers wait).
@@ -116,7 +137,7 @@
     if (!runtime) {
       runtime = Promise.all([
         loadScript('vornisk.js'),
-        download('vornisk.wasm').then((bytes) => {
+        load('vornisk.wasm').then(({ bytes }) => {
           if (!bytes) throw new Error('could not load vornisk.wasm');
           return WebAssembly.compile(bytes);
         }),
@@ -125,14 +146,21 @@
     return runtime;
   }
 
-  // Decoding an MP3 that LAME wrote (as the default music is) with WebCodecs,
-  // in a worker: decodeAudioData would end in half a second of main-thread
-  // work, a frozen start screen (on a phone, longer), and so would copying
-  // 6,662 decoded frames into the AudioBuffer on the main thread. The worker
-  // posts the samples, the page copies them into an AudioBuffer in slices.
-  // The samples are decodeAudioData's, bit for bit (tests/web checks).
-  // This function runs in the worker, made from its source text.
-  function mp3DecoderWorker() {
+  // The loader, a worker that downloads the big files (the show's code, the
+  // closing picture, the music) and decodes the music, so that the page's own
+  // thread stays free: taking in 3 MB of downloads costs it a tenth of a
+  // second, decodeAudioData half a second at its end (on a phone, longer),
+  // and so would 6,662 decoded frames copied into an AudioBuffer.
+  //
+  // An MP3 that LAME wrote (as the default music is) is decoded by WebCodecs;
+  // its samples are decodeAudioData's, bit for bit (tests/web checks). The
+  // page copies them into an AudioBuffer when the show starts.
+  //
+  // Requests are {id, url} to download, {id, bytes, decode} to decode, {id,
+  // abort}; answers are {id, loaded, total} now and then, and {id, bytes,
+  // samples} at the end (bytes null when missing, samples null when not
+  // decoded). This function runs in the worker, made from its source text.
+  function loaderWorker() {
     // The file's audio frames, rate and channels, and the samples to drop at
     // either end: LAME's tag in the first frame gives its delay and padding,
     // and decoders add 529 samples of their own at the start. Null for any
@@ -201,56 +229,149 @@
       return failed || decoded < mp3.skip + mp3.length ? null : { planes, rate: mp3.rate };
     }
 
-    onmessage = (event) => decode(event.data).catch(() => null).then((result) =>
-      postMessage(result, result ? result.planes.map((plane) => plane.buffer) : []));
+    const aborts = new Map();
+    async function download(id, url) {
+      const abort = new AbortController();
+      aborts.set(id, abort);
+      try {
+        const response = await fetch(url, { signal: abort.signal });
+        if (!response.ok) return null;
+        const total = Number(response.headers.get('Content-Length')) || 0;
+        const parts = [];
+        let loaded = 0;
+        let told = 0;
+        for (const reader = response.body.getReader(); ;) {
+          const { done, value } = await reader.read();
+          if (done) break;
+          parts.push(value);
+          loaded += value.length;
+          if (performance.now() - told > 100) {
+            told = performance.now();
+            postMessage({ id, loaded, total });
+          }
+        }
+        const bytes = new Uint8Array(loaded);
+        parts.reduce((at, part) => (bytes.set(part, at), at + part.length), 0);
+        return bytes;
+      } catch (error) {
+        return null;
+      } finally {
+        aborts.delete(id);
+      }
+    }
+
+    onmessage = async ({ data: { id, url, bytes, decode: wanted, abort } }) => {
+      if (abort) return aborts.has(id) && aborts.get(id).abort();
+      const got = url ? await download(id, url) : bytes;
+      const samples = got && wanted ? await decode(got).catch(() => null) : null;
+      const transfer = got ? [got.buffer] : [];
+      if (samples) transfer.push(...samples.planes.map((plane) => plane.buffer));
+      postMessage({ id, bytes: got, samples }, transfer);
+    };
   }
 
-  // An AudioBuffer of the MP3, or null where the worker cannot decode it.
-  function decodeMp3(bytes) {
-    if (!window.Worker || !window.AudioDecoder) return Promise.resolve(null);
-    return new Promise((resolve) => {
-      const source = URL.createObjectURL(new Blob([`(${mp3DecoderWorker})()`], { type: 'text/javascript' }));
-      const worker = new Worker(source);
+  // The loader, or null where there are no workers.
+  let loader;
+  const requests = new Map();  // id -> {resolve, share}
+  let nextRequest = 1;
+  function loaderOrNull() {
+    if (loader !== undefined) return loader;
+    try {
+      const source = URL.createObjectURL(new Blob([`(${loaderWorker})()`], { type: 'text/javascript' }));
+      loader = new Worker(source);
       URL.revokeObjectURL(source);
-      worker.onerror = () => {
-        worker.terminate();
-        resolve(null);
-      };
-      worker.onmessage = async ({ data }) => {
-        worker.terminate();
-        if (!data) return resolve(null);
-        const length = data.planes[0].length;
-        const buffer = new AudioBuffer({ numberOfChannels: data.planes.length, length, sampleRate: data.rate });
-        // Into the buffer's own arrays, 64 Ki samples at a time, a turn for
-        // the page between them: 60 MB written at once would freeze it.
-        const channels = data.planes.map((plane, channel) => buffer.getChannelData(channel));
-        for (let at = 0; at < length; at += 1 << 16) {
-          data.planes.forEach((plane, channel) => channels[channel].set(plane.subarray(at, at + (1 << 16)), at));
-          await nextTurn();
-        }
-        resolve(buffer);
-      };
-      worker.postMessage(bytes);
+    } catch (error) {
+      return (loader = null);
+    }
+    loader.onmessage = ({ data }) => {
+      const request = requests.get(data.id);
+      if (!request) return;
+      if (!('bytes' in data)) return request.share && request.share.count(data);
+      requests.delete(data.id);
+      if (request.share) request.share.done();
+      request.resolve(data);
+    };
+    // A loader that fails leaves its requests to the page's thread.
+    loader.onerror = () => {
+      loader.terminate();
+      loader = null;
+      for (const [, request] of requests) request.resolve(request.fallback());
+      requests.clear();
+    };
+    return loader;
+  }
+
+  // A file of the site (its path relative to the page) as {bytes, samples},
+  // through the loader where there is one: bytes null when it is missing,
+  // samples those of the music with `decode` (null where not decoded).
+  function load(path, signal, decode = false) {
+    const url = new URL(path, location.href).href;  // the worker's own URL is a blob's
+    const fallback = () => download(url, signal).then((bytes) => ({ bytes, samples: null }));
+    if (!loaderOrNull()) return fallback();
+    const id = nextRequest++;
+    return new Promise((resolve) => {
+      requests.set(id, { resolve, share: counter(), fallback });
+      if (signal) signal.addEventListener('abort', () => loader && loader.postMessage({ id, abort: true }));
+      loader.postMessage({ id, url, decode });
     });
+  }
+
+  // The MP3's samples, {planes, rate}, or null where the loader cannot decode it.
+  function decodeMp3(bytes) {
+    if (!window.AudioDecoder || !loaderOrNull()) return Promise.resolve(null);
+    const id = nextRequest++;
+    return new Promise((resolve) => {
+      requests.set(id, { resolve: (answer) => resolve(answer.samples), fallback: () => ({ samples: null }) });
+      loader.postMessage({ id, bytes: bytes.slice(), decode: true });
+    });
+  }
+
+  // The samples in an AudioBuffer, 16 Ki samples at a time with a turn for
+  // the page between them: 60 MB copied at once would freeze it.
+  async function audioBufferOf({ planes, rate }) {
+    const buffer = new AudioBuffer({ numberOfChannels: planes.length, length: planes[0].length, sampleRate: rate });
+    const channels = planes.map((plane, channel) => buffer.getChannelData(channel));
+    for (let at = 0; at < planes[0].length; at += 1 << 14) {
+      planes.forEach((plane, channel) => channels[channel].set(plane.subarray(at, at + (1 << 14)), at));
+      await nextTurn();
+    }
+    return buffer;
+  }
+
+  function sameBytes(a, b) {
+    if (a === b) return true;
+    if (a.length !== b.length) return false;
+    for (let i = 0; i < a.length; ++i) if (a[i] !== b[i]) return false;
+    return true;
   }
 
   // Each music is decoded once, for its check and for the show, at its own
-  // rate (the show's context runs at 44.1 kHz and the browser converts).
-  const decoded = [];
+  // rate (the show's context runs at 44.1 kHz and the browser converts). A
+  // music decoded ahead waits as samples until its AudioBuffer is asked for
+  // (a copy of 60 MB for the default music, once the page has loaded).
+  const decoded = [];  // {bytes, samples: a promise of {planes, rate} or null, buffer}
   page.decodedBy = null;
-  function decodeAudio(bytes) {
-    for (const entry of decoded) {
-      if (entry.bytes.length === bytes.length && entry.bytes.every((byte, i) => byte === bytes[i])) return entry.buffer;
-    }
-    const buffer = decodeMp3(bytes).then((mp3) => {
-      page.decodedBy = mp3 ? 'WebCodecs' : 'decodeAudioData';
-      return mp3 || new OfflineAudioContext(2, 1, 44100).decodeAudioData(bytes.slice().buffer);
-    });
-    buffer.catch(() => {});  // the sound layer reports it
-    decoded.unshift({ bytes, buffer });
+  function decodeAhead(bytes, samples) {
+    for (const entry of decoded) if (sameBytes(entry.bytes, bytes)) return entry;
+    const entry = { bytes, samples: samples ? Promise.resolve(samples) : decodeMp3(bytes), buffer: null };
+    decoded.unshift(entry);
     decoded.length = Math.min(decoded.length, 2);
-    return buffer;
+    return entry;
   }
+  // Module.decodeAudio of the sound layer: bytes to a promised AudioBuffer.
+  function decodeAudio(bytes) {
+    const entry = decodeAhead(bytes);
+    if (!entry.buffer) {
+      entry.buffer = entry.samples.then((samples) => {
+        page.decodedBy = samples ? 'WebCodecs' : 'decodeAudioData';
+        return samples ? audioBufferOf(samples) : new OfflineAudioContext(2, 1, 44100).decodeAudioData(bytes.slice().buffer);
+      });
+      entry.buffer.then(() => { entry.samples = null; }, () => {});  // the planes are copied
+      entry.buffer.catch(() => {});  // the sound layer reports it
+    }
+    return entry.buffer;
+  }
+  page.decodeAudio = decodeAudio;
 
   // A fresh instance with `files` in its working directory. Lines it prints go
   // to `print`; the loader's own chatter before that goes to the console only.
@@ -402,8 +523,11 @@
   // the picture's own width into the 320 x 240 surface. Pictures the show
   // refuses never get here.
   function drawStartScreen() {
-    canvas.width = 320;
-    canvas.height = 240;
+    // The canvas keeps the size the show gave it; a new size would clear it.
+    if (canvas.width !== 320 || canvas.height !== 240) {
+      canvas.width = 320;
+      canvas.height = 240;
+    }
     const context = canvas.getContext('2d');
     const image = context.createImageData(320, 240);
     const words = new Uint32Array(image.data.buffer);  // little-endian: 0xAABBGGRR
@@ -411,7 +535,7 @@
     const bytes = files['title._vq'] && files['title._vq'].bytes;
     const width = bytes && bytes.length >= 18 ? bytes[12] | (bytes[13] << 8) : 0;
     const height = bytes && bytes.length >= 18 ? bytes[14] | (bytes[15] << 8) : 0;
-    if (width * height <= 320 * 240) {
+    if (bytes && width * height <= 320 * 240) {
       // Bytes a short file does not hold are black, as in the show.
       const pixels = Math.min(width * height, Math.ceil((bytes.length - 18) / 3));
       for (let i = 0, at = 18; i < pixels; ++i, at += 3) {
@@ -569,11 +693,15 @@
     const show = page.show;
     if (!show || !show.vorniskScreen || !audioContext) return;
     const turn = ++visibilityTurn;
+    // What the tests read: frames and the show's clock on leaving and coming back.
+    const note = () => ({ frames: page.framesShown, clock: show.vorniskClock ? show.vorniskClock.last : null, audio: audioContext.state });
     if (document.hidden) {
       show.vorniskScreen.pause();
       show.vorniskClock && show.vorniskClock.hold();
       audioContext.suspend();
+      page.hidden = note();
     } else {
+      page.shown = note();
       audioContext.resume().then(() => {
         if (turn !== visibilityTurn || page.show !== show || !show.vorniskScreen) return;
         show.vorniskClock && show.vorniskClock.release();
@@ -581,13 +709,15 @@
       });
     }
   }
-  // How far the show's clock is ahead of the music, in milliseconds.
+  // How far the show's clock is ahead of the music, in milliseconds: what it
+  // would read now (never less than it last read) against where the music is.
   page.syncMs = () => {
     const audio = page.show && page.show.vorniskAudio;
     const clock = page.show && page.show.vorniskClock;
     if (!audio || !audio.playing || !clock) return null;
     const now = clock.heldAt === null ? performance.now() : clock.heldAt;
-    return (now + clock.offset - audio.startMs) - (audio.context.currentTime - audio.startContextTime) * 1000;
+    const reading = Math.max(clock.last, Math.floor(now + clock.offset));
+    return (reading - audio.startMs) - (audio.context.currentTime - audio.startContextTime) * 1000;
   };
 
   function realTime() {
@@ -628,33 +758,34 @@
       for (const file of event.dataTransfer.files) choose(names.includes(file.name) ? file.name : 'music._vq', file);
     });
 
-    // Shown as laid out; what loads comes after that first paint (or after a
-    // moment, where the browser does not report paints or the tab is hidden).
+    // Shown as laid out; what loads comes after that first paint: the frame
+    // after the first one has begun (or at once in a hidden tab, which draws no
+    // frames, or after a second, should frames not come).
     app.classList.add('laid-out');
     let loading = null;
-    const load = () => loading || (loading = loadDefaults());
-    // A frame asked for, so that the first paint is presented at once (headless
-    // Chromium otherwise waits for a reason to draw).
-    requestAnimationFrame(() => {});
-    if (document.hidden || !(window.PerformanceObserver && PerformanceObserver.supportedEntryTypes.includes('paint'))) {
-      load();
-    } else {
-      new PerformanceObserver(load).observe({ type: 'paint', buffered: true });
-      document.addEventListener('visibilitychange', load, { once: true });
-      setTimeout(load, 2000);
-    }
+    const begin = () => loading || (loading = loadDefaults());
+    if (document.hidden) return begin();
+    requestAnimationFrame(() => requestAnimationFrame(begin));
+    document.addEventListener('visibilitychange', begin, { once: true });
+    setTimeout(begin, 1000);
   }
 
   function loadDefaults() {
     // A default file, unless the visitor has chosen one.
+    // The title picture comes on this thread (it is small and first), the
+    // rest through the loader; the music's samples go to the decoded ones.
     const fetchDefault = async (name) => {
       if (files[name]) return;
       pending[name] = new AbortController();
-      const bytes = await download(`${dataFolder}/${name}`, pending[name].signal);
+      const { bytes, samples } = name === 'title._vq' ? { bytes: await fetchSmall(`${dataFolder}/${name}`, pending[name].signal) }
+        : await load(`${dataFolder}/${name}`, pending[name].signal, name === 'music._vq');
       delete pending[name];
-      if (bytes && !files[name]) setFile(name, bytes, 'default');
+      if (bytes && !files[name]) {
+        setFile(name, bytes, 'default');
+        if (samples) decodeAhead(bytes, samples);
+      }
     };
-    const title = fetchDefault('title._vq').then(() => {
+    const title = fetchDefault('title._vq').then(nextTurn).then(() => {
       drawStartScreen();
       page.titleShownMs = performance.now();
       say('Click the picture or press Start.');
@@ -662,20 +793,18 @@
     });
     // The rest once the picture is in: it is what shows first. The music is
     // decoded now, rather than after the click (a failure is the show's to report).
-    everything = title.then(() => Promise.all([
+    everything = title.then(nextTurn).then(() => Promise.all([
       loadRuntime(),
       fetchDefault('title2._vq'),
-      fetchDefault('music._vq').then(() => {
-        const music = files['music._vq'];
-        if (music && music.source === 'default' && window.OfflineAudioContext) {
-          return decodeAudio(music.bytes).catch(() => {});
-        }
-      }),
+      fetchDefault('music._vq'),
     ])).then(() => {
       page.loadedMs = performance.now();
       if (state() === 'ready') say('Ready: click the picture or press Start.');
       // A second visit plays offline.
       if ('serviceWorker' in navigator) navigator.serviceWorker.register('sw.js').catch(() => {});
+      // The music's AudioBuffer, made in small steps while the visitor looks,
+      // so that a click starts the show at once.
+      if (files['music._vq']) decodeAudio(files['music._vq'].bytes);
     });
     everything.catch(broken);
     return everything;
