@@ -1,9 +1,10 @@
 // The page around the show (inlined into index.html by the build).
 //
-// Loading: the first title picture comes first and is drawn at once; then the
-// show's code (vornisk.js, vornisk.wasm, compiled once), the music and the
-// closing picture load together under a progress bar. The music is decoded as
-// soon as it is in, so that the show starts without waiting for it.
+// Loading: once the page has painted, the first title picture comes and is
+// drawn at once; then the show's code (vornisk.js, vornisk.wasm, compiled
+// once), the music and the closing picture load together under a progress
+// bar, the big ones in a worker (the loader) that also decodes the music, so
+// that a click starts the show at once and the page stays responsive.
 //
 // Files the visitor picks or drops are checked at once by the show's own
 // loader and music start, compiled in the same WebAssembly (a separate
@@ -154,7 +155,7 @@
   //
   // An MP3 that LAME wrote (as the default music is) is decoded by WebCodecs;
   // its samples are decodeAudioData's, bit for bit (tests/web checks). The
-  // page copies them into an AudioBuffer when the show starts.
+  // page copies them into an AudioBuffer in small steps (audioBufferOf).
   //
   // Requests are {id, url} to download, {id, bytes, decode} to decode, {id,
   // abort}; answers are {id, loaded, total} now and then, and {id, bytes,
@@ -272,7 +273,7 @@
 
   // The loader, or null where there are no workers.
   let loader;
-  const requests = new Map();  // id -> {resolve, share}
+  const requests = new Map();  // id -> {resolve, share, fallback}
   let nextRequest = 1;
   function loaderOrNull() {
     if (loader !== undefined) return loader;
@@ -295,7 +296,10 @@
     loader.onerror = () => {
       loader.terminate();
       loader = null;
-      for (const [, request] of requests) request.resolve(request.fallback());
+      for (const [, request] of requests) {
+        if (request.share) request.share.done();
+        request.resolve(request.fallback());
+      }
       requests.clear();
     };
     return loader;
@@ -322,18 +326,21 @@
     const id = nextRequest++;
     return new Promise((resolve) => {
       requests.set(id, { resolve: (answer) => resolve(answer.samples), fallback: () => ({ samples: null }) });
-      loader.postMessage({ id, bytes: bytes.slice(), decode: true });
+      const copy = bytes.slice();  // the page keeps its own
+      loader.postMessage({ id, bytes: copy, decode: true }, [copy.buffer]);
     });
   }
 
   // The samples in an AudioBuffer, 16 Ki samples at a time with a turn for
-  // the page between them: 60 MB copied at once would freeze it.
+  // the page between them: 60 MB copied at once would freeze it. Once the
+  // show is waiting for it (`hurry`), the rest goes in one.
+  let hurry = false;
   async function audioBufferOf({ planes, rate }) {
     const buffer = new AudioBuffer({ numberOfChannels: planes.length, length: planes[0].length, sampleRate: rate });
     const channels = planes.map((plane, channel) => buffer.getChannelData(channel));
     for (let at = 0; at < planes[0].length; at += 1 << 14) {
       planes.forEach((plane, channel) => channels[channel].set(plane.subarray(at, at + (1 << 14)), at));
-      await nextTurn();
+      if (!hurry) await nextTurn();
     }
     return buffer;
   }
@@ -605,6 +612,7 @@
       return;
     }
     $('confirm').hidden = true;
+    hurry = true;
     audioInGesture();
     $('messages').textContent = '';
     endedBy = null;

@@ -6,7 +6,7 @@
 'use strict';
 const CACHE = 'vornisk-@CACHE_VERSION@';
 const FILES = [
-  './', 'index.html', 'vornisk.js', 'vornisk.wasm', 'manifest.webmanifest',
+  'index.html', 'vornisk.js', 'vornisk.wasm', 'manifest.webmanifest',
   'icons/icon-32.png', 'icons/icon-192.png', 'icons/icon-512.png',
   'data/title._vq', 'data/title2._vq', 'data/music._vq',
 ];
@@ -25,10 +25,13 @@ self.addEventListener('activate', (event) => {
 });
 
 // The site's own files from the cache (the page's query, ?capture and the
-// like, does not choose another file); anything else from the network.
+// like, does not choose another file; the folder itself is index.html);
+// anything else from the network.
 self.addEventListener('fetch', (event) => {
   if (event.request.method !== 'GET') return;
+  const folder = event.request.mode === 'navigate' && new URL(event.request.url).pathname.endsWith('/');
+  const file = folder ? new URL('index.html', event.request.url).href : event.request;
   event.respondWith(caches.open(CACHE)
-    .then((cache) => cache.match(event.request, { ignoreSearch: true }))
+    .then((cache) => cache.match(file, { ignoreSearch: true }))
     .then((cached) => cached || fetch(event.request)));
 });

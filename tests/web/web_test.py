@@ -455,7 +455,7 @@ def offline_second_visit(driver, url, server):
     open_page(driver, url)
     click(driver, 'screen')
     wait_for(driver, 'vorniskPage.framesShown > 20 && vorniskPage.show.vorniskAudio.playing', 30, 'the show offline')
-    check(bool(cached) and count == 11 and messages(driver) == '',
+    check(bool(cached) and count == 10 and messages(driver) == '',
           f'offline: a second visit plays from the service worker\'s {count} files')
     end_show(driver)
 
