@@ -95,9 +95,15 @@ def make_root(root):
 
 
 def serve(root):
+    # Nothing kept in the browser's HTTP cache: offline, only the service
+    # worker's cache can serve the site.
     class Quiet(http.server.SimpleHTTPRequestHandler):
         def log_message(self, *args):
             pass
+
+        def end_headers(self):
+            self.send_header('Cache-Control', 'no-store')
+            super().end_headers()
 
     server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), functools.partial(Quiet, directory=root))
     threading.Thread(target=server.serve_forever, daemon=True).start()
@@ -372,7 +378,10 @@ def touch_and_full_screen(driver, url):
         tap('#start')
         wait_for(driver, 'vorniskPage.framesShown > 2', 30, 'the show again')
         check(state(driver) == 'running', 'touch: one tap on "Watch again" starts the show again')
+        time.sleep(3.5)  # the controls hide again; a key ends the show
         end_show(driver)
+        check(driver.execute_script(f"return document.fullscreenElement && ({visible})('start')"),
+              'full screen: the end panel shows when a key ends the show')
         driver.execute_script('document.exitFullscreen()')
     finally:
         driver.execute_cdp_cmd('Emulation.setTouchEmulationEnabled', {'enabled': False})
@@ -386,7 +395,8 @@ def layout(driver, url):
     geometry = """const box = (id) => document.getElementById(id).getBoundingClientRect();
         const s = box('screen'), p = box('panel'), t = box('status');
         const apart = s.right <= p.left || p.right <= s.left || s.bottom <= p.top || p.bottom <= s.top;
-        return [apart, t.top >= 0 && t.bottom <= innerHeight && t.right <= innerWidth && t.left >= 0,
+        const inside = (r) => r.top >= 0 && r.left >= 0 && r.bottom <= innerHeight && r.right <= innerWidth;
+        return [apart && inside(s), inside(t) && t.width >= 100,
                 parseFloat(getComputedStyle(document.getElementById('status')).fontSize), s.width, s.height,
                 getComputedStyle(document.getElementById('screen')).cursor];"""
     for width, height in ((1280, 800), (300, 200), (740, 360), (360, 740)):
@@ -394,8 +404,8 @@ def layout(driver, url):
         time.sleep(0.2)
         apart, readable, font, picture_width, picture_height, _ = driver.execute_script(geometry)
         check(apart and readable and font >= 12 and (width, height) != (1280, 800) or (picture_width, picture_height) == (960, 720),
-              f'layout {width} x {height}: picture {picture_width:.0f} x {picture_height:.0f} beside or above the'
-              f' controls, status inside, {font:.0f} px')
+              f'layout {width} x {height}: picture {picture_width:.0f} x {picture_height:.0f} on screen, beside or'
+              f' above the controls, status on screen, 100 px wide or more, {font:.0f} px')
     click(driver, 'screen')
     wait_for(driver, 'vorniskPage.framesShown > 2', 30, 'the show')
     check(driver.execute_script(geometry)[5] == 'none', 'layout: no pointer over the running show')
