@@ -6,7 +6,7 @@
 #   --with-tools  also the optional tools: ffmpeg (video capture), sox and
 #                 Xvfb (trying the show by hand), valgrind; Xvfb, xdotool and
 #                 weston also run the bad-input tests' rows on real display
-#                 servers.
+#                 servers; Graphviz draws the docs' pictures.
 #   --with-web    also the web build and its browser test: emscripten,
 #                 Chromium, chromedriver and selenium.
 #   --with-packaging  lintian, appstream and desktop-file-utils: checking the
@@ -25,7 +25,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
 )
 if [[ " $* " == *" --with-tools "* ]]; then
-  packages+=(ffmpeg sox xvfb xauth valgrind xdotool weston)
+  packages+=(ffmpeg sox xvfb xauth valgrind xdotool weston graphviz)
 fi
 # The web preset (emscripten) and tests/web (headless Chromium through selenium).
 if [[ " $* " == *" --with-web "* ]]; then

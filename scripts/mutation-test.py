@@ -4,9 +4,11 @@ time, rebuilds and runs the test suite, and reports which faults the suite
 killed (some test failed) and which survived (every test passed).
 
 Faults marked `asan` are out-of-bounds accesses that only the sanitizer build
-can see; they are run under the asan preset. Faults marked `web` are in the
-web page or its platform layers: the web preset is rebuilt and the browser
-test (tests/web) run against it. A fault whose edit no longer
+can see; they are run under the asan preset. Faults marked `package` are in
+the installed package: scripts/package-check.sh (root, and
+scripts/install-deps.sh --with-packaging) must fail for them. Faults marked
+`web` are in the web page or its platform layers: the web preset is rebuilt
+and the browser test (tests/web) run against it. A fault whose edit no longer
 applies (its text is gone or not unique) or that does not compile is reported
 as invalid: the list has to be mended.
 
@@ -35,7 +37,7 @@ class Mutant:
 
 
 def parse_list(path):
-    """Entries of: `[id] suite|asan|web`, a file path, `- old text`, `+ new text`.
+    """Entries of: `[id] suite|asan|package|web`, a file path, `- old text`, `+ new text`.
     A line that starts with neither continues the text before it, verbatim."""
     mutants, block = [], []
     with open(path, encoding="utf-8") as f:
@@ -48,7 +50,7 @@ def parse_list(path):
             continue
         if not block:
             continue
-        header = re.fullmatch(r"\[([\w.-]+)\]\s+(suite|asan|web)", block[0])
+        header = re.fullmatch(r"\[([\w.-]+)\]\s+(suite|asan|package|web)", block[0])
         parts = {"-": [], "+": []}
         side = None
         for text in block[2:]:
@@ -96,11 +98,16 @@ def run(command, log, timeout=None):
             return -1
 
 
-def build(preset, log):
+def build_preset(preset, log):
     if not os.path.exists(os.path.join(TREE, "build", preset, "build.ninja")):
         if run(["cmake", "--preset", preset], log) != 0:
             return False
     return run(["cmake", "--build", "--preset", preset], log) == 0
+
+
+def package_check_passes(log):
+    """The package built from the tree, installed, run and removed cleanly."""
+    return run(["scripts/package-check.sh"], log, timeout=TEST_TIMEOUT_S * 4) == 0
 
 
 def suite_passes(preset, log):
@@ -110,15 +117,20 @@ def suite_passes(preset, log):
 
 
 # How each kind of mutant is built and tested: the preset it is built in (the
-# web's browser test also needs the release build's capture tool) and whether
-# the tests pass on it.
+# web's browser test also needs the release build's capture tool;
+# package-check.sh builds the release preset and the package itself) and
+# whether the tests pass on it.
 def build_runner(runner, log):
+    if runner == "package":
+        return True
     if runner == "web":
-        return build("release", log) and build("web", log + ".web")
-    return build("asan" if runner == "asan" else "release", log)
+        return build_preset("release", log) and build_preset("web", log + ".web")
+    return build_preset("asan" if runner == "asan" else "release", log)
 
 
 def tests_pass(runner, log):
+    if runner == "package":
+        return package_check_passes(log)
     if runner == "web":
         # A browser test that skips (no Chromium) must not count as passing.
         os.environ["VORNISK_NO_SKIP"] = "1"
@@ -158,10 +170,12 @@ def main():
     os.makedirs(logs, exist_ok=True)
 
     results = {"killed": [], "survived": [], "invalid": []}
-    for runner in ("suite", "asan", "web"):
+    for runner in ("suite", "asan", "package", "web"):
         batch = [m for m in mutants if m.runner == runner]
         if not batch:
             continue
+        if runner == "package" and os.geteuid() != 0:
+            sys.exit("mutation-test: package mutants need root (scripts/package-check.sh)")
         base_log = os.path.join(logs, f"baseline-{runner}.log")
         if not build_runner(runner, base_log) or not tests_pass(runner, base_log):
             sys.exit(f"mutation-test: the unmutated tree fails under {runner}: see {base_log}")

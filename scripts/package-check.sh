@@ -27,7 +27,14 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.
 deb="build/release/packages/vornisk_${version}_amd64.deb"
 [[ -f "$deb" ]] || fail "cpack made no $deb"
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+# Whatever fails, the machine is left as it was: data put back, package removed.
+installed=0
+cleanup() {
+  if [[ -d "$work/data-away" ]]; then mv "$work/data-away" /usr/share/vornisk; fi
+  if [[ $installed -eq 1 ]]; then dpkg --purge vornisk >/dev/null 2>&1 || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
 echo "== lintian"
 lintian --fail-on error "$deb"
@@ -43,6 +50,7 @@ done
 dpkg-deb -f "$deb" Depends | grep -q 'libsdl2-2.0-0' || fail "no computed library dependencies"
 
 echo "== install"
+installed=1
 dpkg -i "$deb"
 for data in title._vq title2._vq music._vq; do
   cmp "/usr/share/vornisk/$data" "build/release/bin/$data"
@@ -76,10 +84,23 @@ status=0
 [[ $status -eq 1 ]] && grep -q 'title._vq: could not open image file' "$work/err.txt" ||
   fail "in a folder with only music._vq: status $status, $(cat "$work/err.txt")"
 echo "installed vornisk: in a folder of the user's own files, read that folder"
+# Its options, and the installed data gone.
+[[ $(/usr/bin/vornisk --version) == "vornisk $version" ]] || fail "vornisk --version: $(/usr/bin/vornisk --version 2>&1)"
+/usr/bin/vornisk --help | grep -q -- '--version' || fail "vornisk --help lists no --version"
+zcat /usr/share/man/man6/vornisk.6.gz | grep -qF '.B \-\-version' ||
+  fail "the installed vornisk(6) page lists no --version"
+mv /usr/share/vornisk "$work/data-away"
+status=0
+(cd "$work/empty" && exec /usr/bin/vornisk) 2>"$work/err.txt" || status=$?
+mv "$work/data-away" /usr/share/vornisk
+[[ $status -eq 1 ]] && grep -q 'default data folder /usr/share/vornisk is missing' "$work/err.txt" ||
+  fail "without its installed data: status $status, $(cat "$work/err.txt")"
+echo "installed vornisk: answers --version and --help, reports its data folder missing"
 
 echo "== remove"
 dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' >"$work/contents.txt"
 dpkg --purge vornisk
+installed=0
 left=0
 while read -r path; do
   path=${path%/}

@@ -6,19 +6,26 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/capture.h"
+#include "capture/progress.h"
 #include "capture/video_writer.h"
 #include "support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using vornisk::testing::Bytes;
 using vornisk::testing::hashLines;
 using vornisk::testing::makeTempDirectory;
 using vornisk::testing::ProgramRun;
@@ -129,22 +136,78 @@ TEST(CaptureOptions, HelpListsEveryOptionAndTheParserTakesBothSpellingsAndTheLim
   const ProgramRun help = runTool({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.err, "");
-  for (const char* option :
-       {"--data", "--seed", "--fps", "--frames", "--hash", "--png", "--video", "--scale"}) {
+  for (const char* option : {"--data", "--seed", "--fps", "--frames", "--hash", "--png", "--video",
+                             "--scale", "--overwrite", "--threads"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   const auto parsed = capture::parseCommandLine(
       {"--seed=4294967295", "--fps", "4294967295", "--frames=18446744073709551615", "--scale", "64",
-       "--data", "d", "--hash", "--png=p", "--video", "v.mp4"});
+       "--data", "d", "--hash", "--png=p", "--overwrite", "--threads", "1"});
   ASSERT_EQ(parsed.error, "");
   const capture::CaptureOptions& o = parsed.options;
-  EXPECT_TRUE(o.seed == 4294967295u && o.framesPerSecond == 4294967295u && o.hash);
+  EXPECT_TRUE(o.seed == 4294967295u && o.framesPerSecond == 4294967295u && o.hash && o.overwrite);
   EXPECT_EQ(o.frameLimit, 18446744073709551615ull);
   EXPECT_EQ(o.scale, 64u);
-  EXPECT_EQ(o.dataDirectory + o.pngDirectory + o.videoFile, "dpv.mp4");
+  EXPECT_EQ(o.dataDirectory + o.pngDirectory, "dp");
+  EXPECT_TRUE(o.oneThread);
   const auto defaults = capture::parseCommandLine({}).options;
-  EXPECT_TRUE(defaults.seed == 0 && defaults.framesPerSecond == 60);
+  EXPECT_TRUE(defaults.seed == 0 && defaults.framesPerSecond == 60 && !defaults.overwrite &&
+              !defaults.oneThread);
   EXPECT_FALSE(defaults.frameLimit || defaults.scale);
+
+  // Each limit at its bound and one past it: the exact line, or none.
+  const std::pair<std::vector<std::string>, std::string> limits[] = {
+      {{"--video", "v.mkv", "--scale", "21", "--fps", "1000"}, ""},
+      {{"--video", "v.MOV"}, ""},
+      {{"--video", "v.m4v", "--scale", "22"},
+       "--scale must be at most 21 for --video (H.264 frames up to 6720 x 5040)"},
+      {{"--video", "v.mp4", "--fps", "1001", "--frames", "3"},
+       "--fps must be at most 1000 for --video"},
+      {{"--video", "v.avi"},
+       "--video v.avi: the name must end in .mp4, .m4v, .mov or .mkv (it chooses the container)"},
+      {{"--video", "mp4"},
+       "--video mp4: the name must end in .mp4, .m4v, .mov or .mkv (it chooses the container)"},
+      {{"--fps", "1000"}, ""},
+      {{"--fps", "1001"},
+       "--fps 1001 makes 174174 frames; give --frames N to run more than 174000"},
+      {{"--fps", "1001", "--frames", "174174"}, ""},
+      {{"--scale", "65"}, "--scale must be at most 64, not 65"},
+      {{"--fps", "4294967296"}, "--fps must be at most 4294967295, not 4294967296"},
+      {{"--seed", "4294967296"}, "--seed must be at most 4294967295, not 4294967296"},
+      {{"--frames", "99999999999999999999"},
+       "--frames must be at most 18446744073709551615, not 99999999999999999999"},
+      {{"--frames", "1e3"}, "--frames must be a whole number, not '1e3'"},
+      {{"--seed", "+7"}, "--seed must be an unsigned 32-bit decimal number, not '+7'"},
+      {{"--fps", "0"}, "--fps must be a positive whole number, not '0'"},
+  };
+  for (const auto& [arguments, error] : limits) {
+    SCOPED_TRACE(arguments[0] + " " + arguments[1]);
+    EXPECT_EQ(capture::parseCommandLine(arguments).error, error);
+  }
+}
+
+// The progress bar on a terminal: drawn at the first frame, then (once) at the
+// end, each time over the line before, with the cursor left below it.
+TEST(CaptureProgress, BarAndLinesShowTheFramesDone) {
+  std::FILE* stream = std::tmpfile();
+  ASSERT_NE(stream, nullptr);
+  capture::Progress bar(stream, capture::Progress::Style::Bar, 80);
+  bar.update(1);
+  bar.finish(40);
+  capture::Progress lines(stream, capture::Progress::Style::Lines, 10);
+  lines.update(4);  // a line is printed at most every 2 s
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  lines.update(5);
+  lines.update(10);
+  std::rewind(stream);
+  std::string text;
+  for (int c; (c = std::fgetc(stream)) != EOF;)
+    text += static_cast<char>(c);
+  std::fclose(stream);
+  EXPECT_EQ(text,
+            "\r[........................................]   1%  1/80 frames\033[K\n"
+            "\033[A\r[####################....................]  50%  40/80 frames\033[K\n"
+            "vornisk-capture: 5 of 10 frames (50%)\n");
 }
 
 TEST(CaptureHash, OneLinePerFrameForTheWholeShowOrTheLimit) {
@@ -203,11 +266,11 @@ TEST(CapturePng, FramesDecodeToTheHashedPixelsAtEveryScale) {
   fs::remove_all(root);
 }
 
-// Each stream of a video: "video,WIDTH,HEIGHT,FRAMES" or "audio,...", one per line.
+// Each stream of a video: "video,WIDTH,HEIGHT,RATE,FRAMES" or "audio,...", one per line.
 std::string probe(const std::string& file) {
   const std::string command =
       "ffprobe -v error -count_frames -show_entries "
-      "stream=codec_type,width,height,nb_read_frames -of csv=p=0 '" +
+      "stream=codec_type,width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" +
       file + "'";
   std::string output;
   if (FILE* pipe = popen(command.c_str(), "r")) {
@@ -218,20 +281,97 @@ std::string probe(const std::string& file) {
   return output;
 }
 
-TEST(CaptureVideo, FramesAndMusicReachTheFile) {
+// Frame `frame` of a video decoded by ffmpeg, as 0x00RRGGBB words.
+std::vector<std::uint32_t> decodeVideoFrame(const std::string& file, int frame) {
+  const std::string command = "ffmpeg -v error -i '" + file + "' -vf 'select=eq(n\\," +
+                              std::to_string(frame) + ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -";
+  std::vector<std::uint32_t> words;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    unsigned char rgb[3];
+    while (std::fread(rgb, 1, 3, pipe) == 3)
+      words.push_back(std::uint32_t{rgb[0]} << 16 | rgb[1] << 8 | rgb[2]);
+    pclose(pipe);
+  }
+  return words;
+}
+
+// The mean difference of each channel between two pictures, and the share of
+// pixels where some channel differs by more than 48 (an edge the encoder blurred).
+std::pair<double, double> difference(const std::vector<std::uint32_t>& a,
+                                     const std::vector<std::uint32_t>& b) {
+  double sum = 0, far = 0;
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    int worst = 0;
+    for (const int shift : {0, 8, 16}) {
+      const int d =
+          std::abs(static_cast<int>(a[i] >> shift & 0xFF) - static_cast<int>(b[i] >> shift & 0xFF));
+      sum += d;
+      worst = std::max(worst, d);
+    }
+    far += worst > 48;
+  }
+  return {sum / (3.0 * static_cast<double>(a.size())), far / static_cast<double>(a.size())};
+}
+
+// The video holds the frames the PNG files hold, at the capture's rate, with
+// the music muxed in; it appears only whole, and replaces an older video only
+// with --overwrite.
+TEST(CaptureVideo, FramesMatchThePngFramesAndMusicReachesTheFile) {
   if (capture::findOnPath("ffmpeg").empty() || capture::findOnPath("ffprobe").empty())
     GTEST_SKIP() << "ffmpeg and ffprobe are not on PATH";
   const DataFolder data, silent(/*withMusic=*/false);
   const std::string folder = makeTempDirectory();
-  const std::string video = folder + "/show.mp4", quiet = folder + "/quiet.mkv";
-  const ProgramRun run = runTool(
-      {"--data", data.path, "--frames", "12", "--fps", "24", "--video", video, "--scale", "2"});
+  const std::string video = folder + "/show.mkv", quiet = folder + "/quiet.mp4";
+  // Frame 30 (30 s) shows the title picture under the net; frame 3 the net on black.
+  const ProgramRun run = runTool({"--data", data.path, "--fps", "1", "--frames", "31", "--video",
+                                  video, "--png", folder + "/png", "--scale", "2"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(probe(video).substr(0, 23), "video,640,480,12\naudio,") << "the music is muxed in";
+  const std::string streams = probe(video);
+  EXPECT_TRUE(streams.starts_with("video,640,480,1/1,31\naudio,")) << streams << "with music";
+  for (const int frame : {3, 30}) {
+    const auto [mean, far] = difference(decodeVideoFrame(video, frame),
+                                        decodePng(frameFile(folder + "/png", frame)).words);
+    // H.264 at crf 21 in 4:2:0: a few levels on average, blurred one-pixel lines.
+    EXPECT_LT(mean, 3.0) << "frame " << frame << ", far " << far;
+    EXPECT_LT(far, 0.02) << "frame " << frame;
+  }
   // Without music the video is silent; the default scale is 3.
-  const ProgramRun silentRun = runTool({"--data", silent.path, "--frames", "5", "--video", quiet});
+  const ProgramRun silentRun =
+      runTool({"--data", silent.path, "--frames", "5", "--fps", "25", "--video", quiet});
   ASSERT_EQ(silentRun.status, 0) << silentRun.err;
-  EXPECT_EQ(probe(quiet), "video,960,720,5\n");
+  EXPECT_EQ(probe(quiet), "video,960,720,25/1,5\n");
+  const ProgramRun again = runTool({"--data", silent.path, "--frames", "2", "--video", quiet});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(probe(quiet), "video,960,720,25/1,5\n") << "kept without --overwrite";
+  const ProgramRun replaced =
+      runTool({"--data", silent.path, "--frames", "2", "--video", quiet, "--overwrite"});
+  EXPECT_EQ(replaced.status, 0) << replaced.err;
+  EXPECT_EQ(probe(quiet), "video,960,720,60/1,2\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 3)
+      << "no temporary file is left behind";
+  fs::remove_all(folder);
+}
+
+// --overwrite replaces the frames of an earlier run (also those the new run
+// does not write again) and leaves the folder's other files alone.
+TEST(CapturePng, OverwriteReplacesTheFoldersFramesOnly) {
+  const DataFolder data;
+  const std::string folder = makeTempDirectory();
+  vornisk::testing::writeFile(folder + "/notes.txt", {1});
+  vornisk::testing::writeFile(folder + "/frame_00007.png", {1});
+  const std::vector<std::string> arguments = {"--data", data.path, "--frames",
+                                              "2",      "--png",   folder};
+  EXPECT_EQ(runTool(arguments).status, 1);
+  std::vector<std::string> overwrite = arguments;
+  overwrite.push_back("--overwrite");
+  const ProgramRun run = runTool(overwrite);
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"frame_00000.png", "frame_00001.png", "notes.txt"}));
+  EXPECT_EQ(decodePng(frameFile(folder, 1)).width, 320u);
   fs::remove_all(folder);
 }
 
@@ -247,6 +387,11 @@ TEST(CaptureErrors, RefusedBeforeAnyFrameWithOneLine) {
   vornisk::testing::writeFile(empty + "/ffmpeg", {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h'});
   fs::permissions(empty + "/ffmpeg", fs::perms::owner_all);
   const vornisk::testing::ProgramOptions fakeFfmpeg{.environment = {{"PATH", empty}}};
+  // Outputs of an earlier run, which only --overwrite may replace.
+  fs::create_directory(empty + "/taken.mp4");
+  vornisk::testing::writeFile(empty + "/old.mp4", {7});
+  fs::create_directory(empty + "/frames");
+  vornisk::testing::writeFile(empty + "/frames/frame_00000.png", {7});
   struct Case {
     std::vector<std::string> arguments;
     int status = 2;
@@ -256,13 +401,17 @@ TEST(CaptureErrors, RefusedBeforeAnyFrameWithOneLine) {
   std::vector<Case> cases = {
       {{"--data", empty}, 1, "title._vq"},
       {{"--png", folder + "/plain-file/frames"}, 1, "plain-file"},
+      {{"--png", empty + "/frames"}, 1, "frames holds frames of an earlier capture (--overwrite"},
       {{"--video", folder + "/no-such-folder/show.mp4"}, 1, "no-such-folder", fakeFfmpeg},
-      {{"--video", folder}, 1, "folder", fakeFfmpeg},
+      {{"--video", empty + "/taken.mp4"}, 1, "taken.mp4: it is a folder", fakeFfmpeg},
+      {{"--video", empty + "/old.mp4"}, 1, "old.mp4 exists (--overwrite replaces it)", fakeFfmpeg},
       {{"--video", folder + "/show.mp4"}, 1, "ffmpeg", {.environment = {{"PATH", folder}}}}};
   for (const char* bad :
-       {"--bogus", "stray", "--fps=0", "--fps=-5", "--fps=12x", "--fps=4294967296", "--seed=-1",
-        "--seed=+", "--seed= 7", "--seed=4294967296", "--frames=1.5", "--scale=0", "--scale=65",
-        "--hash=yes", "--png=", "--video=", "--data", "--frames"}) {
+       {"--bogus",          "stray",         "--fps=0",       "--fps=-5",   "--fps=12x",
+        "--fps=4294967296", "--seed=-1",     "--seed=+",      "--seed= 7",  "--seed=4294967296",
+        "--frames=1.5",     "--scale=0",     "--scale=65",    "--hash=yes", "--png=",
+        "--video=",         "--video=x.avi", "--overwrite=1", "--data",     "--frames",
+        "--threads=2"}) {
     cases.push_back({{bad}});
   }
   for (const Case& c : cases) {
@@ -277,46 +426,52 @@ TEST(CaptureErrors, RefusedBeforeAnyFrameWithOneLine) {
     EXPECT_NE(lines[0].find(c.mention), std::string::npos) << lines[0];
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1)
         << "nothing written";
+    EXPECT_EQ(std::distance(fs::directory_iterator(empty), fs::directory_iterator()), 4);
+    EXPECT_EQ(vornisk::testing::readBytes(empty + "/old.mp4"), Bytes{7});
   }
   fs::remove_all(empty);
   fs::remove_all(folder);
 }
 
-// The show's own failure (the second picture missing at frame 154) or an
-// output's (a folder where frame 100's file goes) ends the run with the frames
-// before it kept and nothing after it written; an output's failure stops the
-// show before it reaches the missing picture.
-TEST(CaptureErrors, AFailureDuringTheRunEndsItWithItsFramesKept) {
-  for (const auto& [blocked, frames, mention] :
-       {std::tuple{false, 154u, "title2._vq"}, {true, 100u, "frame_00100.png: Is a directory"}}) {
-    const DataFolder data;
-    fs::remove(data.path + "/title2._vq");
-    const std::string folder = makeTempDirectory();
-    if (blocked) fs::create_directory(frameFile(folder, 100));
-    // Enlarged files are slow enough that the ring always fills.
-    const ProgramRun run =
-        runTool({"--data", data.path, "--fps", "1", "--hash", "--png", folder, "--scale", "3"});
-    EXPECT_EQ(run.status, 1);
-    // At 1 fps frame 154 is the first past 153500 ms: frames 0..153 were presented.
-    const auto hashes = hashLines(run.out);
-    EXPECT_EQ(hashes.size(), frames + blocked) << "a frame's hash precedes its file";
-    // Each file holds the pixels its hash line was taken from (up to the bars
-    // at 69.5 s, whose words carry bits beyond RGB that a PNG drops).
-    for (unsigned k = 0; k < 69 && k < hashes.size(); ++k) {
-      const Image image = decodePng(frameFile(folder, static_cast<int>(k)));
-      std::vector<std::uint32_t> words;  // each 3 × 3 block's corner
-      for (std::size_t i = 0; i < 320 * 240; ++i)
-        words.push_back(image.words[i / 320 * 3 * 960 + i % 320 * 3]);
-      EXPECT_EQ(wordsCrc(words), hashes[k].crc) << "frame " << k;
-    }
-    // Files are slower than drawing: the frames queue up, and must still come whole and in order.
-    const ProgramRun hashesAlone = runTool({"--data", data.path, "--fps", "1", "--hash"});
-    EXPECT_EQ(run.out, hashesAlone.out.substr(0, run.out.size()));
-    EXPECT_FALSE(fs::exists(frameFile(folder, frames + 1)));
-    EXPECT_NE(splitLines(run.err).back().find(mention), std::string::npos) << run.err;
-    EXPECT_EQ(run.err.find("title2") == std::string::npos, blocked) << run.err;
-    fs::remove_all(folder);
+// Frames are written slower than they are drawn: they queue up in the ring, and
+// must still come whole and in order, each file holding the pixels its hash
+// line was taken from (up to the bars at 69.5 s, whose words carry bits beyond
+// RGB that a PNG drops). A failure of the show (the second picture missing at
+// frame 154) keeps the hash lines before it and removes the unfinished frames.
+TEST(CaptureErrors, FramesQueueInOrderAndAFailureRemovesTheUnfinishedOnes) {
+  const DataFolder data;
+  const std::string root = makeTempDirectory(), folder = root + "/frames";
+  const ProgramRun hashesAlone = runTool({"--data", data.path, "--fps", "1", "--hash"});
+  ASSERT_EQ(hashesAlone.status, 0) << hashesAlone.err;
+  // Enlarged files are slow enough that the ring always fills.
+  const ProgramRun run = runTool({"--data", data.path, "--fps", "1", "--frames", "69", "--hash",
+                                  "--png", folder, "--scale", "3"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, hashesAlone.out.substr(0, run.out.size()));
+  const auto hashes = hashLines(run.out);
+  ASSERT_EQ(hashes.size(), 69u);
+  for (unsigned k = 0; k < hashes.size(); ++k) {
+    const Image image = decodePng(frameFile(folder, static_cast<int>(k)));
+    std::vector<std::uint32_t> words;  // each 3 × 3 block's corner
+    for (std::size_t i = 0; i < 320 * 240 && image.words.size() == 960u * 720; ++i)
+      words.push_back(image.words[i / 320 * 3 * 960 + i % 320 * 3]);
+    EXPECT_EQ(wordsCrc(words), hashes[k].crc) << "frame " << k;
   }
+  EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1)
+      << "no temporary folder is left behind";
+
+  fs::remove(data.path + "/title2._vq");
+  const std::string other = root + "/other";
+  const ProgramRun failed =
+      runTool({"--data", data.path, "--fps", "1", "--hash", "--png", other, "--scale", "3"});
+  EXPECT_EQ(failed.status, 1);
+  // At 1 fps frame 154 is the first past 153500 ms: frames 0..153 were presented.
+  EXPECT_EQ(hashLines(failed.out).size(), 154u);
+  EXPECT_EQ(failed.out, hashesAlone.out.substr(0, failed.out.size()));
+  EXPECT_NE(splitLines(failed.err).back().find("title2._vq"), std::string::npos) << failed.err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1)
+      << "the unfinished frames are gone";
+  fs::remove_all(root);
 }
 
 }  // namespace

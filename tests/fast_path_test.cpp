@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "metaballs/draws_ahead.h"
 #include "metaballs/field_pipeline.h"
 #include "metaballs/line_batch.h"
+#include "metaballs/load_watch.h"
 #include "metaballs/sharing_trial.h"
 #include "support/test_support.h"
 
@@ -228,34 +230,96 @@ TEST_F(FastPathOnRandomStates, PreparedFramesDrawLikeTheFieldItself) {
 }
 
 // The idle worker helps with every batch that opens, and a batch closed
-// between two of its looks must not pass for a job. None is posted before the
-// frame here, so taking one would prepare from an empty job; with jobs posted
-// it would redo an old one over a slot in use and count a job not done.
+// between two of its looks must not pass for a job: it would redo an old job
+// over a slot in use and count a job not done.
 TEST_F(FastPathOnRandomStates, PipelineTakesNoJobForABatchClosedUnderIt) {
   std::vector<std::uint32_t> pixels(64 * 64);
   HeadlessConsole console(320, 240);
   auto field = std::make_unique<BlobField>();
-  // A new worker looks for work for a moment before it first sleeps.
-  for (int pipelines = 0; pipelines < 200; ++pipelines) {
+  for (int pipelines = 0; pipelines < 600; ++pipelines) {
     FieldPipeline pipeline;
+    // Two jobs in quick succession (the next two frames): after them the
+    // worker looks for more work for a while before it sleeps.
+    const int frame = pipelines % 7;
+    pipeline.frame(frame, console);
+    pipeline.finishFrame();
+    const BlobField& prepared = pipeline.frame(frame + 1, console).field;
     for (int round = 0; round < 2000; ++round) {
       pipeline.lines().open(pixels.data(), 64, 64, 1u);
       pipeline.lines().close();
     }
-    const int frame = pipelines % 7;
-    const BlobField& prepared = pipeline.frame(frame, console).field;
+    field->reset();
+    addShowBalls(*field, frame + 1);
+    ASSERT_EQ(std::memcmp(prepared.value, field->value, sizeof field->value), 0);
+    ASSERT_LE(pipeline.jobsFinished(), 2u) << "more jobs done than posted";
+  }
+}
+
+// A worker kept off the processor: with one processor to run on, the drawing
+// thread goes on alone, preparing every field itself and handing the worker
+// nothing; once a second processor is allowed again, the worker is taken back
+// after the rest. The frames are those of the field drawn directly throughout.
+TEST_F(FastPathOnRandomStates, StarvedPipelineGoesOnAloneAndComesBack) {
+  std::optional<testing::OneProcessor> pinned(std::in_place);
+  if (!pinned->active()) GTEST_SKIP() << "needs a second processor to leave out";
+  testing::Watchdog watchdog(std::chrono::seconds(60), "the starved pipeline");
+  FieldPipeline pipeline;
+  auto field = std::make_unique<BlobField>();
+  HeadlessConsole prepared(320, 240), direct(320, 240);
+  constexpr int kPinnedFrames = static_cast<int>(LoadWatch::kFirstRestFrames) + 100;
+  std::uint32_t jobsWhilePinned = 0;
+  for (int frame = 0; frame < 2 * kPinnedFrames; ++frame) {
+    SCOPED_TRACE(frame);
+    if (frame == kPinnedFrames) {
+      jobsWhilePinned = pipeline.jobsFinished();
+      pinned.reset();
+    }
+    const auto seed = static_cast<std::uint32_t>(random_());
+    Intensity = 40.5f;
+    seedRandom(seed);
+    prepared.frameCounter = frame;
+    prepared.clearFrame();
+    FieldPipeline::Prepared& p = pipeline.frame(frame, prepared);
+    p.field.renderPrepared(prepared, p.net, pipeline.lines(), pipeline.draws());
+    pipeline.finishFrame();
+    if (frame % 61 != 0) continue;
+    Intensity = 40.5f;
+    seedRandom(seed);
+    direct.frameCounter = frame;
+    direct.clearFrame();
     field->reset();
     addShowBalls(*field, frame);
-    ASSERT_EQ(std::memcmp(prepared.value, field->value, sizeof field->value), 0);
+    field->render(direct, 0.1, frame);
+    ASSERT_TRUE(prepared.snapshot() == direct.snapshot());
   }
+  EXPECT_GE(pipeline.aloneSpells(), 1u);
+  EXPECT_LE(jobsWhilePinned, 2u) << "jobs handed to a worker that gets no processor";
+  EXPECT_GT(pipeline.jobsFinished(), jobsWhilePinned) << "the worker was not taken back";
 }
 
 // Batches of lines drawn by the listing thread and a helper at once, against
 // the same lines drawn one by one: every line drawn, none twice from stale
 // entries, all of it done when close() returns.
+// The helper tests run with both threads free and with both on one processor,
+// where the helper is often kept off it while it holds a piece the drawing
+// thread waits for: the drawing thread must sleep, and be woken, instead.
+class WithHelper : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam()) {
+      pinned_.emplace();
+      if (!pinned_->active()) GTEST_SKIP() << "needs a second processor to leave out";
+    }
+  }
+  std::optional<testing::OneProcessor> pinned_;
+  testing::Watchdog watchdog_{std::chrono::seconds(60), "the helper test"};
+};
+INSTANTIATE_TEST_SUITE_P(Processors, WithHelper, ::testing::Values(false, true),
+                         [](const auto& param) { return param.param ? "OnOne" : "Free"; });
+
 // Blocks made by a helper thread as well must give the marks and draws that
 // the drawing thread makes alone, and the generator's own draws.
-TEST(DrawsAheadWithHelper, GivesTheGeneratorsDrawsAndTheirMarks) {
+TEST_P(WithHelper, DrawsAheadGivesTheGeneratorsDrawsAndTheirMarks) {
   auto shared = std::make_unique<DrawsAhead>(), alone = std::make_unique<DrawsAhead>();
   std::atomic<bool> stop = false;
   std::thread helper([&] {
@@ -292,7 +356,7 @@ TEST(DrawsAheadWithHelper, GivesTheGeneratorsDrawsAndTheirMarks) {
   helper.join();
 }
 
-TEST(LineBatchWithHelper, DrawsEveryListedLineBeforeCloseReturns) {
+TEST_P(WithHelper, LineBatchDrawsEveryListedLineBeforeCloseReturns) {
   constexpr int kWidth = 320, kHeight = 240;
   auto batch = std::make_unique<LineBatch>();
   std::atomic<bool> stop = false;
@@ -366,6 +430,53 @@ TEST(SharingTrial, KeepsTheFasterWayForTheRestOfEachCycle) {
       }
     }
   }
+}
+
+// The drawing thread goes on alone after a few late frames in one window,
+// takes the worker back after a rest, rests twice as long (up to the longest
+// rest) while the worker is late again at once, and starts from the first
+// rest again after a window without lateness. Late frames spread over windows
+// are forgiven. With one processor it stays alone until a second is allowed.
+TEST(LoadWatch, LeavesALateWorkerForARestAndTakesItBack) {
+  LoadWatch watch;
+  auto frames = [&](std::uint32_t count, bool late, int processors = 2) {
+    for (std::uint32_t i = 0; i < count; ++i)
+      watch.frameFinished(late, processors);
+  };
+  // Rests for `rest` frames, then takes the worker back.
+  auto expectRest = [&](std::uint32_t rest) {
+    ASSERT_TRUE(watch.alone());
+    frames(rest - 1, false);
+    ASSERT_TRUE(watch.alone());
+    frames(1, false);
+    ASSERT_FALSE(watch.alone());
+  };
+  constexpr int kWindow = LoadWatch::kWindowFrames;
+  for (int window = 0; window < 5; ++window) {
+    frames(LoadWatch::kLateFramesToLeave - 1, true);
+    frames(kWindow - LoadWatch::kLateFramesToLeave + 1, false);
+  }
+  ASSERT_FALSE(watch.alone());
+  frames(LoadWatch::kLateFramesToLeave, true);
+  expectRest(LoadWatch::kFirstRestFrames);
+  std::uint32_t departures = 1;
+  for (std::uint32_t rest = 2 * LoadWatch::kFirstRestFrames;
+       rest <= 4 * LoadWatch::kLongestRestFrames; rest *= 2, ++departures) {
+    frames(LoadWatch::kLateFramesToLeave, true);
+    expectRest(std::min(rest, LoadWatch::kLongestRestFrames));
+  }
+  frames(kWindow, false);
+  frames(LoadWatch::kLateFramesToLeave, true);
+  expectRest(LoadWatch::kFirstRestFrames);
+  EXPECT_EQ(watch.departures(), departures + 1);
+
+  frames(kWindow, false);
+  frames(1, false, 1);
+  ASSERT_TRUE(watch.alone());
+  frames(3 * LoadWatch::kLongestRestFrames, false, 1);
+  ASSERT_TRUE(watch.alone());
+  frames(LoadWatch::kFirstRestFrames, false, 2);
+  EXPECT_FALSE(watch.alone());
 }
 
 }  // namespace

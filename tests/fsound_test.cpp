@@ -4,10 +4,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "fsound/container_check.h"
 #include "fsound/fsound.h"
 #include "support/test_support.h"
 
@@ -157,6 +160,104 @@ TEST_F(SoundLayer, WithoutADeviceOnlyTheSilentModeStarts) {
   EXPECT_EQ(FSOUND_Stream_Play(-1, stream), 0);
   EXPECT_FALSE(waitForEnd(1, std::chrono::milliseconds(600)));
   EXPECT_TRUE(FSOUND_Stream_Stop(stream) && FSOUND_Stream_Close(stream));
+}
+
+// Headers of each format the layer screens, at and past every limit: sample
+// rates 1000..768000 Hz, 1..8 channels, 16 MiB for images in no streamed format.
+Bytes bigEndian(std::uint64_t value, int bytes) {
+  Bytes out;
+  for (int i = bytes - 1; i >= 0; --i)
+    out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+  return out;
+}
+
+Bytes join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts)
+    out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+Bytes text(const char* letters) {
+  return Bytes(letters, letters + std::strlen(letters));
+}
+
+Bytes aiff(std::uint32_t rate, std::uint16_t channels) {
+  int top = 31;
+  while (top > 0 && (rate >> top) == 0)
+    --top;
+  const Bytes rate80 =
+      join({bigEndian(16383u + top, 2), bigEndian(std::uint64_t{rate} << (63 - top), 8)});
+  return join({text("FORM"), bigEndian(30, 4), text("AIFFCOMM"), bigEndian(18, 4),
+               bigEndian(channels, 2), bigEndian(100, 4), bigEndian(16, 2), rate80});
+}
+
+Bytes flac(std::uint32_t rate, std::uint16_t channels) {
+  Bytes info(34, 0);
+  info[10] = static_cast<unsigned char>(rate >> 12);
+  info[11] = static_cast<unsigned char>(rate >> 4);
+  info[12] = static_cast<unsigned char>((rate & 15) << 4 | (channels - 1) << 1);
+  return join({text("fLaC"), {0x80, 0, 0, 34}, info});
+}
+
+// The first Ogg page with one segment: the identification packet.
+Bytes ogg(const Bytes& packet) {
+  Bytes page = join({text("OggS"), Bytes(22, 0)});
+  page.push_back(1);
+  page.push_back(static_cast<unsigned char>(packet.size()));
+  return join({page, packet});
+}
+
+Bytes vorbis(std::uint32_t rate, std::uint8_t channels) {
+  Bytes packet = join({text("\x01vorbis"), Bytes(4, 0), {channels}});
+  for (int i = 0; i < 4; ++i)
+    packet.push_back(static_cast<unsigned char>(rate >> (8 * i)));
+  return ogg(join({packet, Bytes(16, 0)}));
+}
+
+TEST(ContainerRules, RatesChannelsAndSizesAtAndPastTheirLimits) {
+  const auto wav = [](std::uint32_t rate, std::uint16_t channels) {
+    return vornisk::testing::wavFile(rate, channels, {0, 0, 0, 0, 0, 0, 0, 0});
+  };
+  const auto opus = [](std::uint8_t channels) {
+    return ogg(join({text("OpusHead"), {1, channels}, Bytes(9, 0)}));
+  };
+  const std::size_t limit = fsound::kMaxWholeParsedBytes;
+  const std::pair<Bytes, bool> images[] = {
+      {wav(1000, 1), true},
+      {wav(999, 1), false},
+      {wav(768000, 2), true},
+      {wav(768001, 2), false},
+      {wav(44100, 8), true},
+      {wav(44100, 9), false},
+      {wav(44100, 0), false},
+      {aiff(1000, 1), true},
+      {aiff(999, 1), false},
+      {aiff(768000, 2), true},
+      {aiff(768001, 2), false},
+      {aiff(44100, 9), false},
+      {flac(1000, 1), true},
+      {flac(999, 1), false},
+      {flac(768000, 8), true},
+      {flac(768001, 2), false},
+      {vorbis(1000, 1), true},
+      {vorbis(999, 1), false},
+      {vorbis(768000, 8), true},
+      {vorbis(768001, 2), false},
+      {vorbis(44100, 0), false},
+      {vorbis(44100, 9), false},
+      {opus(8), true},
+      {opus(9), false},
+      {Bytes(limit, 0), true},
+      {Bytes(limit + 1, 0), false},
+      {join({text("ID3"), Bytes(limit, 0)}), true},
+      {join({{0xFF, 0xF3}, Bytes(limit, 0)}), true},
+  };
+  for (std::size_t i = 0; i < std::size(images); ++i) {
+    SCOPED_TRACE("image " + std::to_string(i));
+    const Bytes& image = images[i].first;
+    EXPECT_EQ(fsound::hasPlayableContainerHeader(image.data(), image.size()), images[i].second);
+  }
 }
 
 }  // namespace

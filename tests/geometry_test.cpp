@@ -10,10 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <limits>
 #include <numbers>
-#include <random>
 #include <set>
 #include <tuple>
 #include <utility>
@@ -66,47 +63,6 @@ TEST(Vector, OperationsAndTheWeightsTheyLeave) {
   };
   for (std::size_t i = 0; i < std::size(cases); ++i)
     EXPECT_EQ(parts(cases[i].first), cases[i].second) << "case " << i;
-}
-
-// The fast reduction must give sinl and cosl rounded to double, bit for bit:
-// on every argument of the ball paths over a show at 60 frames per second, a
-// sparse walk far beyond it, random arguments up to past its limit, and the
-// places where it hands over (0, π/4, 2^20, multiples of π/2).
-TEST(PortableTrig, GivesSinlAndCoslRoundedToDouble) {
-  auto bits = [](double v) {
-    std::uint64_t b = 0;
-    std::memcpy(&b, &v, sizeof b);
-    return std::isnan(v) ? ~std::uint64_t{0} : b;
-  };
-  long checked = 0, wrong = 0;
-  auto check = [&](double x) {
-    ++checked;
-    wrong += bits(portableSin(x)) != bits(static_cast<double>(sinl(static_cast<long double>(x))));
-    wrong += bits(portableCos(x)) != bits(static_cast<double>(cosl(static_cast<long double>(x))));
-  };
-  const int divisors[] = {11, 17, 18, 22, 23, 26, 27, 31, 32, 33, 36, 37,
-                          38, 41, 42, 43, 46, 47, 48, 51, 53, 56, 57, 58};
-  for (int n = 0; n < 10440; ++n)
-    for (const int k : divisors)
-      check(n / static_cast<double>(k));
-  for (int n = 10440; n < 1 << 25; n += 997)
-    for (const int k : divisors)
-      check(n / static_cast<double>(k));
-  std::mt19937_64 random(7);
-  std::uniform_real_distribution<double> anywhere(-0x1p21, 0x1p21);
-  for (int i = 0; i < 200000; ++i)
-    check(anywhere(random));
-  for (int k = -1000; k <= 1000; ++k) {
-    const double nearTurn = k * 1.5707963267948966;
-    check(nearTurn);
-    check(std::nextafter(nearTurn, 0.0));
-  }
-  for (const double x :
-       {0.0, -0.0, 0.78, -0.78, std::nextafter(0.78, 0.0), 0x1p20, -0x1p20,
-        std::nextafter(0x1p20, 0.0), 1e300, std::numeric_limits<double>::infinity(),
-        std::numeric_limits<double>::quiet_NaN()})
-    check(x);
-  EXPECT_EQ(wrong, 0) << "of " << checked << " arguments";
 }
 
 TEST(Matrix, EveryKindPlacesItsElements) {

@@ -2,11 +2,13 @@
 // reach standard output on each failure, and that the show can always go on.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fsound/fsound_testing.h"
+#include "media/data_file.h"
 #include "media/music.h"
 #include "support/test_support.h"
 
@@ -46,7 +48,7 @@ TEST(Music, ExactlyTheseLinesReachStandardOutputAndTheShowGoesOn) {
   };
   const Case cases[] = {
       {"missing/", {}, "Error!\nFile Not Found\n"},
-      {"folder/", {}, "Error!\nFile Not Found\n"},
+      {"folder/", {}, "Error!\n" + folder + "/folder: a folder, not a regular file\n"},
       {"tone.wav", readFixture("tone.wav"), ""},
       {"garbage", std::vector<unsigned char>(5000, 0x5A), "Error!\nUnknown file format\n"},
       {"tone.ogg", readFixture("tone.ogg"), ""},
@@ -79,6 +81,23 @@ TEST(Music, ExactlyTheseLinesReachStandardOutputAndTheShowGoesOn) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   }
   std::filesystem::remove_all(folder);  // the last rows left the version as it was
+}
+
+// The music is read up to its limit and no further: a file of exactly the limit
+// is read whole, one byte more is refused unread.
+TEST(Music, ReadWithALimit) {
+  const std::string folder = testing::makeTempDirectory();
+  testing::writeFile(folder + "/ten", testing::Bytes(10, 7));
+  const MusicImage whole = readMusicFile(folder + "/ten", 10);
+  EXPECT_EQ(whole.length, 10);
+  EXPECT_EQ(whole.problem, "");
+  ASSERT_NE(whole.bytes, nullptr);
+  EXPECT_EQ(whole.bytes[9], 7);
+  std::free(whole.bytes);
+  const MusicImage refused = readMusicFile(folder + "/ten", 9);
+  EXPECT_EQ(refused.bytes, nullptr);
+  EXPECT_EQ(refused.problem, "10 bytes, more than the 9 bytes a music file may have");
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -83,6 +83,9 @@ void watchForLostDisplay(SDL_Window* window) {
       reinterpret_cast<decltype(&XSetIOErrorExitHandler)>(dlsym(x11, "XSetIOErrorExitHandler"));
   // An older libX11 still exits, but quietly and without the hang at exit.
   if (setHandler != nullptr) setHandler(noteLostDisplay);
+  // A write to the server's closed socket raises SIGPIPE, which would end the
+  // show before Xlib could report the loss: the write's error is enough.
+  signal(SIGPIPE, SIG_IGN);
   if (setExitHandler != nullptr)
     setExitHandler(info.info.x11.display, carryOnWithoutDisplay, nullptr);
   dlclose(x11);

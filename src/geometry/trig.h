@@ -1,12 +1,11 @@
-// Sine and cosine that give the same bits on every x86-64 machine.
+// Sine and cosine that give the same bits on every platform.
 //
-// glibc chooses its double sin and cos when it loads, by processor features
-// (an FMA variant or a plain SSE2 one), and the variants disagree in the last
-// bit for about one argument in a thousand; through the ball paths or the
-// copper bars such a bit can move a pixel. The extended-precision sinl and cosl
-// have one implementation everywhere, built only from IEEE-exact x87
-// operations, and rounded to double they are correctly rounded but for rare
-// ties. These functions return exactly sinl and cosl rounded to double.
+// The C libraries' sin and cos differ in the last bit between platforms and
+// even between processors (glibc picks an FMA or an SSE2 variant when it
+// loads); through the ball paths or the copper bars such a bit can move a
+// pixel. These are computed by code of our own, with double and integer
+// arithmetic only: x87 sinl and cosl (glibc's) rounded to double, as the show
+// has always used, by construction on every platform (trig.cpp).
 #pragma once
 
 namespace vornisk {

@@ -1,13 +1,14 @@
-// The show's music: the whole file is read into one memory block (kept for the
-// life of the process) and handed to the sound layer as a stream. Every failure
+// The show's music: the whole file, up to a size limit, is read into one memory
+// block (kept for the life of the process) and handed to the sound layer as a stream. Every failure
 // is reported on standard output and the show goes on, silent if need be; each
 // line is flushed at once so that it survives an abrupt end of the process.
 #include "media/music.h"
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <iterator>
+#include <string>
+
+#include "media/data_file.h"
 
 // The memory image is never freed, by design; under AddressSanitizer it is
 // marked as such so that leak checking stays meaningful for everything else.
@@ -72,33 +73,6 @@ void reportSoundError() {
   std::fflush(stdout);
 }
 
-// The file's bytes in one block of exactly its length, or null when the file
-// cannot be opened, measured, allocated or read. The block is never freed: the
-// stream plays straight from it until the process ends.
-char* readWholeFile(const char* fileName, int& length) {
-  std::FILE* file = std::fopen(fileName, "rb");
-  if (file == nullptr) return nullptr;
-  char* image = nullptr;
-  long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-  // The layer takes the length as an int; a directory or a stream gives no size.
-  if (size >= 0 && size <= INT_MAX && std::fseek(file, 0, SEEK_SET) == 0) {
-    // One byte at least, so that an empty file still yields a block.
-    image = static_cast<char*>(std::malloc(size > 0 ? static_cast<std::size_t>(size) : 1));
-    if (image != nullptr && size > 0 &&
-        std::fread(image, static_cast<std::size_t>(size), 1, file) != 1) {
-      std::free(image);
-      image = nullptr;
-    }
-  }
-  std::fclose(file);
-#ifdef VORNISK_MARK_INTENDED_LEAK
-  if (image != nullptr) __lsan_ignore_object(image);
-#endif
-  length = static_cast<int>(size);
-  return image;
-}
-
 }  // namespace
 
 void startMusic(const char* fileName) {
@@ -120,14 +94,21 @@ void startMusic(const char* fileName) {
     FSOUND_Close();
   }
 
-  int length = 0;
-  char* image = readWholeFile(fileName, length);
-  if (image == nullptr) {
+  // Read with a limit, from a regular file only: the show must neither wait
+  // on a FIFO nor fill its memory with a huge file before its first frame.
+  const MusicImage music = readMusicFile(fileName);
+  if (music.bytes == nullptr) {
     report("Error!");
-    report("File Not Found");
+    report(music.problem.empty() ? "File Not Found"
+                                 : (std::string(fileName) + ": " + music.problem).c_str());
     FSOUND_Close();
     return;
   }
+#ifdef VORNISK_MARK_INTENDED_LEAK
+  __lsan_ignore_object(music.bytes);
+#endif
+  char* const image = music.bytes;
+  const int length = music.length;
 
   musicStream = FSOUND_Stream_OpenFile(image, kStreamMode, length);
   FSOUND_Stream_SetEndCallback(musicStream, &streamCallback, 0);

@@ -4,27 +4,30 @@
 // (or has no complete header) is refused before the surface is touched.
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
 #include <string>
 
 #include "console/demo_console.h"
+#include "media/data_file.h"
 
 namespace vornisk {
 namespace {
 
-constexpr std::streamsize kHeaderBytes = 18;
+constexpr std::size_t kHeaderBytes = 18;
 
 }  // namespace
 
 void DemoConsole::loadTitleImage(const char* fileName) {
   // Whatever happens below, the back buffer may no longer show the title.
   drawnEverywhere();
-  std::ifstream file(fileName, std::ios::in | std::ios::binary);
-  if (file.fail()) throw ptc::DynamicError("could not open image file for reading");
+  // Read through stdio's buffer; a FIFO, device or folder is refused unopened.
+  const DataFile data = openDataFile(fileName);
+  if (!data.notRegular.empty()) throw ptc::DynamicError(data.notRegular);
+  std::FILE* const file = data.file.get();
+  if (file == nullptr) throw ptc::DynamicError("could not open image file for reading");
 
   unsigned char header[kHeaderBytes] = {};
-  file.read(reinterpret_cast<char*>(header), kHeaderBytes);
-  if (file.gcount() != kHeaderBytes) {
+  if (std::fread(header, 1, kHeaderBytes, file) != kHeaderBytes) {
     throw ptc::DynamicError("image file is shorter than its 18-byte header");
   }
   const std::size_t pictureWidth = header[12] + 256u * header[13];
@@ -51,7 +54,7 @@ void DemoConsole::loadTitleImage(const char* fileName) {
         // Bytes a short file never delivers stay 0: the partly read pixel keeps
         // what it got, every later one is black.
         unsigned char bgr[3] = {0, 0, 0};
-        file.read(reinterpret_cast<char*>(bgr), 3);
+        (void)std::fread(bgr, 1, 3, file);
         row[x] = static_cast<std::uint32_t>(bgr[0]) | static_cast<std::uint32_t>(bgr[1]) << 8 |
                  static_cast<std::uint32_t>(bgr[2]) << 16;
       }

@@ -145,6 +145,8 @@ class DrawsAhead {
     gate_.open();
   }
   void finish() { gate_.close(); }
+  // How many of the drawing thread's waits for the helper had to sleep.
+  std::uint32_t lateWaits() const { return gate_.lateWaits(); }
 
   // The helper's side: whether blocks are left to make, and making them.
   bool helpWanted() const {
@@ -152,8 +154,10 @@ class DrawsAhead {
   }
   void help() {
     gate_.enter([this] {
-      for (std::size_t block; claim(kSureBlocks, block);)
+      for (std::size_t block; claim(kSureBlocks, block);) {
         make(block);
+        gate_.pieceDone();
+      }
     });
   }
 
@@ -258,7 +262,8 @@ class DrawsAhead {
       } else if (std::size_t mine; claim(kBlocks, mine)) {
         make(mine);
       } else {
-        cpuRelax();  // the helper is making it
+        // Every block is claimed, and this one by the helper: wait for it.
+        gate_.awaitHelper([&] { return made_[block].load(std::memory_order_acquire) == epoch_; });
       }
     }
   }

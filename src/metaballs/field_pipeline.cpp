@@ -44,7 +44,9 @@ void FieldPipeline::prepare(Slot& slot, const Key& key) {
 
 #if VORNISK_FIELD_THREAD
 
-FieldPipeline::FieldPipeline() {
+FieldPipeline::FieldPipeline(FieldThreads threads) {
+  if (threads == FieldThreads::One) return;
+  processors_ = threading::usableProcessors();
   try {
     worker_ = std::thread([this] { work(); });
   } catch (const std::system_error&) {
@@ -56,8 +58,7 @@ FieldPipeline::~FieldPipeline() {
   if (!worker_.joinable()) return;
   waitIdle();
   stop_ = true;
-  posted_.fetch_add(1, std::memory_order_release);
-  posted_.notify_one();
+  posted_.add(1);
   worker_.join();
 }
 
@@ -67,7 +68,10 @@ namespace {
 // as fast as they can be (the capture tool, benchmarks), a few frames, so that
 // handing work over needs no wake-up on either side; while they come at a
 // display's pace, not at all, since the next job is most of a frame away.
-constexpr std::chrono::microseconds kSpinBeforeSleep{200};
+constexpr std::chrono::microseconds kSpinBeforeSleep{100};
+// How long the drawing thread looks for a job to finish before it sleeps: a
+// job takes some 15 to 30 microseconds.
+constexpr std::chrono::microseconds kJobPatience{100};
 constexpr std::chrono::milliseconds kFastFrames{2};  // jobs closer than this
 
 // Whether ticket `a` comes before `b`, on counters that wrap.
@@ -78,27 +82,22 @@ bool before(std::uint32_t a, std::uint32_t b) {
 }  // namespace
 
 void FieldPipeline::work() {
+  threading::nameThisThread("field worker");
   using Clock = std::chrono::steady_clock;
   Clock::time_point lastJob{};
   bool framesFast = false;
   for (std::uint32_t done = 0;;) {
     // Look for a job or a batch of lines to help with; sleep (until the next
     // job) when neither comes for a while.
-    const Clock::time_point sleepAt =
-        Clock::now() + (framesFast ? kSpinBeforeSleep : std::chrono::microseconds{0});
     auto drawsWaiting = [this] {
       return shareWork_.load(std::memory_order_relaxed) && draws_->helpWanted();
     };
     auto linesWaiting = [this] {
       return shareWork_.load(std::memory_order_relaxed) && lines_->isOpen();
     };
-    for (unsigned looks = 1;
-         posted_.load(std::memory_order_acquire) == done && !drawsWaiting() && !linesWaiting();
-         ++looks) {
-      if (looks % 64 == 0 && Clock::now() >= sleepAt) {
-        posted_.wait(done, std::memory_order_acquire);
-      }
-      cpuRelax();
+    auto somethingToDo = [&] { return posted_.load() != done || drawsWaiting() || linesWaiting(); };
+    if (!(framesFast ? spinUntil(somethingToDo, kSpinBeforeSleep) : somethingToDo())) {
+      posted_.waitWhile(done);
     }
     // The drawing thread needs its draws first and waits for its lines at the
     // end of its frame; the next field is not needed before the next frame.
@@ -112,33 +111,27 @@ void FieldPipeline::work() {
     }
     // The looks may have ended on a batch that closed before it could be
     // helped with: a job is there only once `posted_` counts it.
-    if (posted_.load(std::memory_order_acquire) == done) continue;
+    if (posted_.load() == done) continue;
     if (stop_) return;
     const Clock::time_point now = Clock::now();
     framesFast = now - lastJob < kFastFrames;
     lastJob = now;
     const Job& job = jobs_[done % 2];
     prepare(*job.slot, job.key);
-    finished_.store(++done, std::memory_order_release);
-    finished_.notify_one();
+    finished_.store(++done);
   }
 }
 
-void FieldPipeline::waitFor(std::uint32_t ticket) {
-  if (!before(finished_.load(std::memory_order_acquire), ticket)) return;
+bool FieldPipeline::waitFor(std::uint32_t ticket) {
+  auto done = [&] { return !before(finished_.load(), ticket); };
+  if (done()) return false;
   // While frames come fast, the job is most likely a few microseconds from
   // done: look for it with the processor's pause before sleeping, as a
   // wake-up would cost more than the wait.
-  if (framesFast_) {
-    const auto sleepAt = std::chrono::steady_clock::now() + kSpinBeforeSleep;
-    for (unsigned looks = 1; before(finished_.load(std::memory_order_acquire), ticket); ++looks) {
-      if (looks % 64 == 0 && std::chrono::steady_clock::now() >= sleepAt) break;
-      cpuRelax();
-    }
-  }
-  for (std::uint32_t finished;
-       before(finished = finished_.load(std::memory_order_acquire), ticket);)
-    finished_.wait(finished, std::memory_order_acquire);
+  if (framesFast_ && spinUntil(done, kJobPatience)) return false;
+  for (std::uint32_t finished; before(finished = finished_.load(), ticket);)
+    finished_.waitWhile(finished);
+  return true;
 }
 
 void FieldPipeline::waitIdle() {
@@ -146,35 +139,33 @@ void FieldPipeline::waitIdle() {
 }
 
 bool FieldPipeline::pending(const Slot& slot) const {
-  return before(finished_.load(std::memory_order_acquire), slot.ticket);
+  return before(finished_.load(), slot.ticket);
 }
 
 void FieldPipeline::post(Slot& slot, const Key& key) {
   const std::uint32_t posted = posted_.load(std::memory_order_relaxed);
-  waitFor(posted - 1);  // room for the job: at most one other waits
+  late_ |= waitFor(posted - 1);  // room for the job: at most one other waits
   jobs_[posted % 2] = {&slot, key};
   slot.valid = false;
   slot.ticket = posted + 1;
-  posted_.store(posted + 1, std::memory_order_release);
-  posted_.notify_one();
+  posted_.store(posted + 1);
 }
 
 FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsole& console) {
   const Key key{frameCounter, cameraFor(console)};
   Slot& slot = slots_[static_cast<unsigned>(frameCounter) & 1u];
-  if (worker_.joinable()) waitFor(slot.ticket);
+  if (worker_.joinable()) late_ |= waitFor(slot.ticket);
   if (!(slot.valid && slot.key == key)) {
     // Prepared here, with the scratch space the worker uses: only once it is idle.
     if (worker_.joinable()) waitIdle();
     prepare(slot, key);
   }
   current_ = key;
+  if (!worker_.joinable() || watch_.alone()) return *slot.prepared;
   Key next = key;
   next.frameCounter = static_cast<int>(static_cast<unsigned>(frameCounter) + 1u);
   Slot& following = slots_[static_cast<unsigned>(next.frameCounter) & 1u];
-  if (worker_.joinable() && !pending(following) && !(following.valid && following.key == next)) {
-    post(following, next);
-  }
+  if (!pending(following) && !(following.valid && following.key == next)) post(following, next);
   return *slot.prepared;
 }
 
@@ -182,22 +173,40 @@ void FieldPipeline::finishFrame() {
   if (!worker_.joinable()) return;
   const auto now = std::chrono::steady_clock::now();
   const std::uint32_t batches = lines_->opened();
+  const std::uint32_t lateWaits = lines_->lateWaits() + draws_->lateWaits();
+  const bool wasAlone = watch_.alone();
   if (lastFinish_ != std::chrono::steady_clock::time_point{}) {
     framesFast_ = now - lastFinish_ < kFastFrames;
-    trial_.frameFinished(now - lastFinish_, batches != batchesAtFinish_);
-    shareWork_.store(trial_.sharing(), std::memory_order_relaxed);
+    if (!wasAlone) trial_.frameFinished(now - lastFinish_, batches != batchesAtFinish_);
   }
+  if (watch_.wantsProcessorCount()) processors_ = threading::usableProcessors();
+  watch_.frameFinished(late_ || lateWaits != lateWaitsAtFinish_, processors_);
+  late_ = false;
   lastFinish_ = now;
   batchesAtFinish_ = batches;
+  lateWaitsAtFinish_ = lateWaits;
+  shareWork_.store(!watch_.alone() && trial_.sharing(), std::memory_order_relaxed);
+  if (watch_.alone()) return;
+  // The frame after next, or, when the worker has just been taken back, the
+  // next one, which nobody has prepared yet.
   Key ahead = current_;
-  ahead.frameCounter = static_cast<int>(static_cast<unsigned>(current_.frameCounter) + 2u);
+  ahead.frameCounter =
+      static_cast<int>(static_cast<unsigned>(current_.frameCounter) + (wasAlone ? 1u : 2u));
   Slot& slot = slots_[static_cast<unsigned>(ahead.frameCounter) & 1u];
   if (!pending(slot) && !(slot.valid && slot.key == ahead)) post(slot, ahead);
 }
 
+std::uint32_t FieldPipeline::aloneSpells() const {
+  return watch_.departures();
+}
+
+std::uint32_t FieldPipeline::jobsFinished() const {
+  return finished_.load();
+}
+
 #else
 
-FieldPipeline::FieldPipeline() = default;
+FieldPipeline::FieldPipeline(FieldThreads) {}
 FieldPipeline::~FieldPipeline() = default;
 
 FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsole& console) {
@@ -208,6 +217,14 @@ FieldPipeline::Prepared& FieldPipeline::frame(int frameCounter, const DemoConsol
 }
 
 void FieldPipeline::finishFrame() {}
+
+std::uint32_t FieldPipeline::aloneSpells() const {
+  return 0;
+}
+
+std::uint32_t FieldPipeline::jobsFinished() const {
+  return 0;
+}
 
 #endif
 

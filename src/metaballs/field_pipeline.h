@@ -10,6 +10,7 @@
 #include "geometry/matrix.h"
 #include "metaballs/blob_field.h"
 #include "metaballs/draws_ahead.h"
+#include "metaballs/field_threads.h"
 #include "metaballs/line_batch.h"
 #include "metaballs/wire_net.h"
 
@@ -19,7 +20,9 @@
 #include <chrono>
 #include <thread>
 
+#include "metaballs/load_watch.h"
 #include "metaballs/sharing_trial.h"
+#include "threading/threading.h"
 #else
 #define VORNISK_FIELD_THREAD 0
 #endif
@@ -33,7 +36,7 @@ class FieldPipeline {
     WireNet net;
   };
 
-  FieldPipeline();
+  explicit FieldPipeline(FieldThreads threads = FieldThreads::Adaptive);
   ~FieldPipeline();
   FieldPipeline(const FieldPipeline&) = delete;
   FieldPipeline& operator=(const FieldPipeline&) = delete;
@@ -56,6 +59,10 @@ class FieldPipeline {
   // Where its wire net's draws are made; the worker makes blocks of them too,
   // on the same terms.
   DrawsAhead& draws() { return *draws_; }
+  // How often the drawing thread has gone on without the worker (see
+  // LoadWatch), and how many jobs the worker has finished.
+  std::uint32_t aloneSpells() const;
+  std::uint32_t jobsFinished() const;
 
  private:
   struct Slot {
@@ -79,11 +86,17 @@ class FieldPipeline {
   std::unique_ptr<WireScratch> scratch_ = std::make_unique<WireScratch>();
 #if VORNISK_FIELD_THREAD
   void work();
+  // Waits for the worker to finish the jobs up to `ticket`; whether it had to
+  // sleep for it.
+  bool waitFor(std::uint32_t ticket);
   void waitIdle();
-  void waitFor(std::uint32_t ticket);
   bool pending(const Slot& slot) const;
   void post(Slot& slot, const Key& key);
-  Key current_;  // what frame() last handed out
+  bool late_ = false;                    // this frame had to sleep waiting for the worker
+  std::uint32_t lateWaitsAtFinish_ = 0;  // the batch's and draws' late waits then
+  LoadWatch watch_;
+  int processors_ = 2;  // what the process may use, looked at once a window
+  Key current_;         // what frame() last handed out
   // Jobs in order of posting, the k-th in jobs_[k % 2]: written before `posted_`
   // counts it, and at most two wait at a time.
   struct Job {
@@ -92,11 +105,11 @@ class FieldPipeline {
   };
   Job jobs_[2];
   bool stop_ = false;
-  // Jobs posted and finished: the worker is idle when they are equal. Atomic
-  // waits spin briefly before they sleep, and a notify without a sleeper costs
+  // Jobs posted and finished: the worker is idle when they are equal. Waits on
+  // them look briefly before they sleep, and a change without a sleeper costs
   // no system call, so a handover between busy threads stays cheap.
-  std::atomic<std::uint32_t> posted_{0};
-  std::atomic<std::uint32_t> finished_{0};
+  threading::WaitWord posted_;
+  threading::WaitWord finished_;
   // Whether the worker helps with lines and draws (see SharingTrial), and the end of
   // the last finished frame.
   SharingTrial trial_;

@@ -111,12 +111,18 @@ void LineBatch::close() {
 }
 
 void LineBatch::help() {
-  // Until the batch is closed, which happens only once every line is taken.
+  // Until the batch is closed, which happens only once every line is taken,
+  // or until the drawing thread lists nothing for a while: then it is most
+  // likely kept off its processor, and looking on would only hold up the
+  // thread that would run in its place.
   gate_.enter([this] {
     for (;;) {
       if (drawRun() || drawChunk()) continue;
-      if (!gate_.isOpen()) return;
-      cpuRelax();
+      if (!spinUntil([this] { return !gate_.isOpen() || somethingListed(); },
+                     HelperGate::kPatience) ||
+          !gate_.isOpen()) {
+        return;
+      }
     }
   });
 }

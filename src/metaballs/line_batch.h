@@ -43,9 +43,11 @@ class LineBatch {
   void close();
   // How many batches have been opened (the drawing thread's count).
   std::uint32_t opened() const { return opened_; }
+  // How many of the drawing thread's waits for the helper had to sleep.
+  std::uint32_t lateWaits() const { return gate_.lateWaits(); }
 
   // The helper's side: whether a batch is open, and drawing its lines until it
-  // is closed.
+  // is closed or nothing new is listed for a while.
   bool isOpen() const { return gate_.isOpen(); }
   void help();
 
@@ -72,6 +74,12 @@ class LineBatch {
   };
   // Takes and draws the next listed run; false when none is listed yet.
   bool drawRun();
+  // Whether a run or a chunk is listed and not yet taken.
+  bool somethingListed() const {
+    return runsClaimed_.load(std::memory_order_relaxed) <
+               runsListed_.load(std::memory_order_relaxed) ||
+           claimed_.load(std::memory_order_relaxed) < listed_.load(std::memory_order_relaxed);
+  }
 
   Line lines_[kMostLines];
   std::uint32_t opened_ = 0;

@@ -105,7 +105,7 @@ int runShow(const ShowSetup& setup) {
   seedRandom(timeGetTime());
   DemoConsole console;
   if (setup.makeBackend) console.setBackend(setup.makeBackend());
-  FieldPipeline fields;
+  FieldPipeline fields(setup.fieldThreads);
 
   try {
     console.open("Vornisk", 320, 240, true);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "metaballs/field_threads.h"
 #include "ptc/ptc.h"
 
 namespace vornisk {
@@ -20,6 +21,7 @@ struct ShowSetup {
   std::string dataDirectory;
   // Makes the console's backend; empty for the toolkit's own window.
   std::function<std::unique_ptr<ptc::Backend>()> makeBackend;
+  FieldThreads fieldThreads = FieldThreads::Adaptive;
 };
 
 // Runs the show and returns the process exit status: 0 after a normal end (time

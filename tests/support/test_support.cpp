@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -91,6 +92,50 @@ ShowRun runHeadlessShow(const std::string& dataDirectory, long long keyAfterFram
   };
   result.status = runShow(setup);
   return result;
+}
+
+Watchdog::Watchdog(std::chrono::seconds limit, std::string what) {
+  thread_ = std::thread([this, limit, what = std::move(what)] {
+    std::unique_lock lock(mutex_);
+    if (!done_.wait_for(lock, limit, [this] { return finished_; })) {
+      std::fprintf(stderr, "watchdog: %s did not end within %lld s\n", what.c_str(),
+                   static_cast<long long>(limit.count()));
+      std::fflush(stderr);
+      std::_Exit(1);
+    }
+  });
+}
+
+Watchdog::~Watchdog() {
+  {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+  }
+  done_.notify_one();
+  thread_.join();
+}
+
+OneProcessor::OneProcessor() {
+#ifdef __linux__
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2) return;
+  previous_.assign(reinterpret_cast<unsigned char*>(&allowed),
+                   reinterpret_cast<unsigned char*>(&allowed) + sizeof allowed);
+  int first = 0;
+  while (!CPU_ISSET(first, &allowed))
+    ++first;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  active_ = sched_setaffinity(0, sizeof one, &one) == 0;
+#endif
+}
+
+OneProcessor::~OneProcessor() {
+#ifdef __linux__
+  if (active_)
+    sched_setaffinity(0, previous_.size(), reinterpret_cast<cpu_set_t*>(previous_.data()));
+#endif
 }
 
 std::string makeTempDirectory() {

@@ -4,12 +4,16 @@
 // tests read or make themselves.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "clock/clock.h"
@@ -76,6 +80,41 @@ struct ShowRun {
 };
 ShowRun runHeadlessShow(const std::string& dataDirectory, long long keyAfterFrames = -1,
                         const std::function<void()>& afterFrame = {});
+
+// ---------------------------------------------------------------------------
+// Threads
+
+// Ends the test program with a failure line if the scope is still running
+// after `limit`: a lost wake-up fails the test instead of hanging it.
+class Watchdog {
+ public:
+  Watchdog(std::chrono::seconds limit, std::string what);
+  ~Watchdog();
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::thread thread_;
+};
+
+// Keeps the calling thread, and the threads it starts meanwhile, on a single
+// processor until the end of the scope, so that two of them never run at once
+// (Linux; elsewhere, or when it fails, active() is false).
+class OneProcessor {
+ public:
+  OneProcessor();
+  ~OneProcessor();
+  OneProcessor(const OneProcessor&) = delete;
+  OneProcessor& operator=(const OneProcessor&) = delete;
+  bool active() const { return active_; }
+
+ private:
+  bool active_ = false;
+  std::vector<unsigned char> previous_;  // the affinity mask to restore
+};
 
 // ---------------------------------------------------------------------------
 // Files

@@ -9,20 +9,22 @@
 #include <bit>
 #include <chrono>
 #include <climits>
-#include <csignal>
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <memory>
-#include <system_error>
+#include <new>
 #include <thread>
 
 #include "capture/crc32.h"
 #include "capture/frame_ring.h"
 #include "capture/png_writer.h"
 #include "capture/progress.h"
+#include "capture/staged_output.h"
+#include "capture/stop_request.h"
 #include "capture/video_writer.h"
 #include "clock/clock.h"
 #include "fsound/fsound.h"
+#include "media/data_file.h"
 #include "ptc/headless.h"
 #include "shell/show.h"
 
@@ -34,18 +36,30 @@ constexpr const char* kProgram = "vornisk-capture";
 // plus the playback bits the show asks for.
 constexpr unsigned kMusicStreamMode = 0x8029;
 
-// Strict unsigned decimal: digits only, no sign, no blanks, no overflow.
-bool parseUnsigned(const std::string& text, std::uint64_t limit, std::uint64_t& value) {
-  if (text.empty() || text.size() > 20) return false;
+enum class Number { Valid, NotANumber, TooLarge };
+
+// Strict unsigned decimal: digits only, no sign, no blanks, at most `limit`.
+Number parseUnsigned(const std::string& text, std::uint64_t limit, std::uint64_t& value) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+    return Number::NotANumber;
+  }
   std::uint64_t result = 0;
   for (const char c : text) {
-    if (c < '0' || c > '9') return false;
     const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (result > (limit - digit) / 10) return false;
+    if (result > (limit - digit) / 10) return Number::TooLarge;
     result = result * 10 + digit;
   }
   value = result;
-  return true;
+  return Number::Valid;
+}
+
+// The line for a value that is not an unsigned decimal within `limit`.
+std::string numberError(const std::string& name, const std::string& value, Number number,
+                        std::uint64_t limit, const char* kind) {
+  if (number == Number::TooLarge) {
+    return name + " must be at most " + std::to_string(limit) + ", not " + value;
+  }
+  return name + " must be " + kind + ", not '" + value + "'";
 }
 
 // The show's frame source: the headless backend (frames to a sink, a key after
@@ -55,7 +69,9 @@ class CaptureBackend : public ptc::HeadlessBackend {
  public:
   CaptureBackend(FrameSink sink, long long keyAfterFrames, const std::atomic<bool>& stopRequested)
       : HeadlessBackend(std::move(sink), keyAfterFrames), stopRequested_(stopRequested) {}
-  bool keyWaiting() override { return stopRequested_ || HeadlessBackend::keyWaiting(); }
+  bool keyWaiting() override {
+    return stopRequested_ || stopSignal() != 0 || HeadlessBackend::keyWaiting();
+  }
 
  private:
   const std::atomic<bool>& stopRequested_;
@@ -94,24 +110,16 @@ std::string dataPath(const std::string& directory, const char* name) {
 // file that passes is muxed into the video; the show reports the same failure
 // its own way when it starts the music.
 bool musicPlayable(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::vector<char> image;
-  char buffer[65536];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    image.insert(image.end(), buffer, buffer + got);
-  }
-  const bool readFailed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (readFailed || image.empty() || image.size() > INT_MAX) return false;
+  // Read as the show reads it: a regular file, within the same size limit.
+  const vornisk::MusicImage music = vornisk::readMusicFile(path);
+  const std::unique_ptr<char, decltype(&std::free)> image(music.bytes, &std::free);
+  if (!image || music.length == 0) return false;
 
   if (FSOUND_Init(44100, 32, 0) == 0) {
     FSOUND_Close();
     return false;
   }
-  FSOUND_STREAM* stream =
-      FSOUND_Stream_OpenFile(image.data(), kMusicStreamMode, static_cast<int>(image.size()));
+  FSOUND_STREAM* stream = FSOUND_Stream_OpenFile(image.get(), kMusicStreamMode, music.length);
   const bool playable = stream != nullptr && FSOUND_Stream_Play(-1, stream) != -1;
   if (stream != nullptr) {
     FSOUND_Stream_Stop(stream);
@@ -119,33 +127,6 @@ bool musicPlayable(const std::string& path) {
   }
   FSOUND_Close();
   return playable;
-}
-
-// Fails early, before any frame is drawn, when the video cannot be written.
-std::string checkVideoOutput(const std::string& file) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::path path(file);
-  fs::path folder = path.parent_path();
-  if (folder.empty()) folder = ".";
-  if (!fs::is_directory(folder, error)) {
-    return "cannot write " + file + ": no folder " + folder.string();
-  }
-  if (fs::is_directory(path, error)) return "cannot write " + file + ": it is a folder";
-  const bool exists = fs::exists(path, error);
-  if (::access(exists ? file.c_str() : folder.c_str(), W_OK) != 0) {
-    return "cannot write " + file + ": permission denied";
-  }
-  return {};
-}
-
-std::string makeFolder(const std::string& folder) {
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error || !std::filesystem::is_directory(folder)) {
-    return "cannot make folder " + folder + ": " + (error ? error.message() : "not a folder");
-  }
-  return {};
 }
 
 int digitsOf(std::uint64_t value) {
@@ -157,10 +138,44 @@ int digitsOf(std::uint64_t value) {
   return digits;
 }
 
-int fail(const std::string& message) {
+int fail(const std::string& message, int status = 1) {
   std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
   std::fflush(stderr);
-  return 1;
+  return status;
+}
+
+// Checks of options that depend on each other. Returns an empty string or the line.
+std::string checkCombination(const CaptureOptions& options) {
+  if (!options.videoFile.empty()) {
+    if (containerFor(options.videoFile).empty()) {
+      return "--video " + options.videoFile +
+             ": the name must end in .mp4, .m4v, .mov or .mkv (it chooses the container)";
+    }
+    if (options.scale.value_or(kDefaultVideoScale) > kMaxVideoScale) {
+      return "--scale must be at most " + std::to_string(kMaxVideoScale) +
+             " for --video (H.264 frames up to 6720 x 5040)";
+    }
+    if (options.framesPerSecond > kMaxVideoFramesPerSecond) {
+      return "--fps must be at most " + std::to_string(kMaxVideoFramesPerSecond) + " for --video";
+    }
+  }
+  const std::uint64_t showFrames = showFrameCount(options.framesPerSecond);
+  if (!options.frameLimit && showFrames > kMaxFramesUnasked) {
+    return "--fps " + std::to_string(options.framesPerSecond) + " makes " +
+           std::to_string(showFrames) + " frames; give --frames N to run more than " +
+           std::to_string(kMaxFramesUnasked);
+  }
+  return {};
+}
+
+// What a failed or stopped run removed, for its one line; empty when nothing.
+std::string removedNote(bool video, bool frames) {
+  if (!video && !frames) return {};
+  return std::string("; the unfinished ") +
+         (video && frames ? "video and PNG frames were"
+          : video         ? "video was"
+                          : "PNG frames were") +
+         " removed";
 }
 
 }  // namespace
@@ -192,7 +207,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
 
     const bool takesValue = name == "--data" || name == "--seed" || name == "--fps" ||
                             name == "--frames" || name == "--png" || name == "--video" ||
-                            name == "--scale";
+                            name == "--scale" || name == "--threads";
     if (takesValue && !hasValue) {
       if (i + 1 >= arguments.size()) {
         result.error = "option " + name + " needs a value";
@@ -209,6 +224,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
       options.help = true;
     } else if (name == "--hash") {
       options.hash = true;
+    } else if (name == "--overwrite") {
+      options.overwrite = true;
     } else if (name == "--data") {
       options.dataDirectory = value;
     } else if (name == "--png" || name == "--video") {
@@ -218,21 +235,30 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
       }
       (name == "--png" ? options.pngDirectory : options.videoFile) = value;
     } else if (name == "--seed") {
-      if (!parseUnsigned(value, UINT32_MAX, number)) {
-        result.error = "--seed must be an unsigned 32-bit decimal number, not '" + value + "'";
+      if (const Number n = parseUnsigned(value, UINT32_MAX, number); n != Number::Valid) {
+        result.error = numberError(name, value, n, UINT32_MAX, "an unsigned 32-bit decimal number");
         return result;
       }
       options.seed = static_cast<std::uint32_t>(number);
     } else if (name == "--fps" || name == "--scale") {
-      if (!parseUnsigned(value, UINT32_MAX, number) || number == 0) {
-        result.error = name + " must be a positive whole number, not '" + value + "'";
+      const std::uint64_t limit = name == "--fps" ? UINT32_MAX : kMaxScale;
+      Number n = parseUnsigned(value, limit, number);
+      if (n == Number::Valid && number == 0) n = Number::NotANumber;
+      if (n != Number::Valid) {
+        result.error = numberError(name, value, n, limit, "a positive whole number");
         return result;
       }
       (name == "--fps" ? options.framesPerSecond : options.scale.emplace()) =
           static_cast<std::uint32_t>(number);
+    } else if (name == "--threads") {
+      if (value != "1" && value != "auto") {
+        result.error = "--threads must be 1 or auto, not '" + value + "'";
+        return result;
+      }
+      options.oneThread = value == "1";
     } else if (name == "--frames") {
-      if (!parseUnsigned(value, UINT64_MAX, number)) {
-        result.error = "--frames must be a whole number, not '" + value + "'";
+      if (const Number n = parseUnsigned(value, UINT64_MAX, number); n != Number::Valid) {
+        result.error = numberError(name, value, n, UINT64_MAX, "a whole number");
         return result;
       }
       options.frameLimit = number;
@@ -241,11 +267,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
       return result;
     }
   }
-  // A frame is at most 320 × 240 words; beyond this the enlarged frame no
-  // longer fits the encoders' 32-bit sizes.
-  if (options.scale && *options.scale > 64) {
-    result.error = "--scale must be at most 64";
-  }
+  if (!options.help) result.error = checkCombination(options);
   return result;
 }
 
@@ -262,25 +284,37 @@ std::string usageText() {
          "  --hash        print \"FRAME CRC32\" per frame on standard output\n"
          "  --png DIR     write every frame as DIR/frame_NNNNN.png\n"
          "  --video FILE  encode the frames (and the music, if it plays) with ffmpeg,\n"
-         "                H.264 in the container of FILE's extension (e.g. .mp4)\n"
-         "  --scale K     enlarge frames K times, nearest neighbour (default: 1 for\n"
-         "                PNG, 3 for video)\n"
+         "                H.264 in the container of FILE's extension: .mp4, .m4v,\n"
+         "                .mov or .mkv; at most 1000 frames per second\n"
+         "  --scale K     enlarge frames K times, nearest neighbour, at most 64 (21\n"
+         "                for video; default: 1 for PNG, 3 for video)\n"
+         "  --overwrite   replace an existing video, or the frames in the PNG folder\n"
+         "  --threads T   auto: prepare the next frame's field on a second thread\n"
+         "                while it gets a processor in time (default); 1: draw on one\n"
+         "                thread only (the frames are the same)\n"
          "  --help        show this text\n"
          "\n"
          "With none of --hash, --png and --video the show only runs (timing it).\n"
+         "A whole show of more than 174000 frames (above 1000 fps) needs --frames.\n"
+         "Videos and PNG frames appear only when complete: a failure, SIGINT,\n"
+         "SIGTERM or SIGHUP removes them (exit status 128 + the signal for a signal).\n"
          "Progress and a summary go to standard error.\n";
 }
 
 int runCapture(const CaptureOptions& options) {
-  // A closed pipe (ffmpeg gone, `| head` done) must be an error we report, not
-  // a silent death.
-  std::signal(SIGPIPE, SIG_IGN);
+  installStopHandlers();
   const auto started = std::chrono::steady_clock::now();
   const std::uint32_t fps = options.framesPerSecond;
+  const auto existing =
+      options.overwrite ? StagedOutput::Existing::Overwrite : StagedOutput::Existing::Keep;
 
-  // Everything that can be found wrong without drawing is checked first.
+  // Everything that can be found wrong without drawing is checked first. The
+  // outputs are written under temporary names, moved into place at the end.
+  StagedOutput frames, videoFile;
   if (!options.pngDirectory.empty()) {
-    if (std::string error = makeFolder(options.pngDirectory); !error.empty()) return fail(error);
+    const std::string error =
+        frames.prepare(StagedOutput::Kind::Frames, options.pngDirectory, existing);
+    if (!error.empty()) return fail(error);
   }
   fsound::setOutputEnabled(false);
   std::unique_ptr<VideoWriter> video;
@@ -288,11 +322,12 @@ int runCapture(const CaptureOptions& options) {
     if (findOnPath("ffmpeg").empty()) {
       return fail("ffmpeg was not found on PATH (install the ffmpeg package to record video)");
     }
-    if (std::string error = checkVideoOutput(options.videoFile); !error.empty()) {
-      return fail(error);
-    }
+    const std::string error =
+        videoFile.prepare(StagedOutput::Kind::Video, options.videoFile, existing);
+    if (!error.empty()) return fail(error);
     VideoSettings settings;
-    settings.outputFile = options.videoFile;
+    settings.outputFile = videoFile.writePath();
+    settings.container = containerFor(options.videoFile);
     settings.framesPerSecond = fps;
     settings.scale = options.scale.value_or(kDefaultVideoScale);
     const std::string music = dataPath(options.dataDirectory, "music._vq");
@@ -304,7 +339,18 @@ int runCapture(const CaptureOptions& options) {
   const std::uint64_t expectedFrames =
       options.frameLimit ? std::min(*options.frameLimit, showFrames) : showFrames;
   const int nameDigits = std::max(5, digitsOf(expectedFrames == 0 ? 0 : expectedFrames - 1));
-  PngWriter png(options.scale.value_or(kDefaultPngScale), PngEncoder::Fastest);
+  const std::uint32_t pngScale = options.scale.value_or(kDefaultPngScale);
+  PngWriter png(pngScale, PngEncoder::Fastest);
+  if (!options.pngDirectory.empty()) {
+    // The enlarged frame's buffers are taken now: too little memory shows
+    // before the first frame, not on the outputs' thread.
+    try {
+      png.reserve(320, 240);
+    } catch (const std::bad_alloc&) {
+      return fail("not enough memory for PNG frames of " + std::to_string(320 * pngScale) + " x " +
+                  std::to_string(240 * pngScale) + " pixels");
+    }
+  }
 
   // A live bar only where a person watches and the hash lines do not share the terminal.
   const bool barFits =
@@ -321,11 +367,11 @@ int runCapture(const CaptureOptions& options) {
                   static_cast<unsigned>(frameHash(pixels, width, height)));
       if (std::ferror(stdout)) return "cannot write to standard output";
     }
-    if (!options.pngDirectory.empty()) {
+    if (frames.prepared()) {
       char name[48];
       std::snprintf(name, sizeof name, "frame_%0*llu.png", nameDigits,
                     static_cast<unsigned long long>(frame));
-      pngPath = dataPath(options.pngDirectory, name);
+      pngPath = dataPath(frames.writePath(), name);
       if (std::string error = png.write(pngPath, pixels, width, height); !error.empty()) {
         return error;
       }
@@ -337,14 +383,19 @@ int runCapture(const CaptureOptions& options) {
   // on the show's thread: copying a frame into the ring costs about what
   // hashing it does, and the show already keeps a second thread busy preparing
   // its wire net.
-  const bool outputsOnThread = !options.pngDirectory.empty() || video;
+  const bool outputsOnThread = frames.prepared() || video;
   std::string failure;
   std::uint64_t framesDone = 0;
   std::atomic<bool> stopRequested = false;
   // A frame's outputs, then (on the show's thread) the progress. False once an
-  // output has failed: the show then stops at its next frame.
+  // output has failed: the show then stops at its next frame. Running out of
+  // memory is such a failure, on either thread.
   auto takeFrame = [&](const std::uint32_t* pixels, int width, int height) {
-    failure = output(framesDone, pixels, width, height);
+    try {
+      failure = output(framesDone, pixels, width, height);
+    } catch (const std::bad_alloc&) {
+      failure = "out of memory at frame " + std::to_string(framesDone);
+    }
     if (!failure.empty()) {
       stopRequested = true;
       return false;
@@ -355,10 +406,10 @@ int runCapture(const CaptureOptions& options) {
   };
 
   // The outputs' thread takes the frames in order while the show draws the next
-  // ones; after a failure the frames still in the ring are dropped. Only that
-  // thread touches the outputs until it is joined. The progress stays with the
-  // show's thread, counting the frames handed over, so that no progress line
-  // can follow the show's own error line.
+  // ones; after a failure or a stop request the frames still in the ring are
+  // dropped. Only that thread touches the outputs until it is joined. The
+  // progress stays with the show's thread, counting the frames handed over, so
+  // that no progress line can follow the show's own error line.
   std::optional<FrameRing> ring;
   std::thread outputThread;
   std::uint64_t framesHandedOver = 0;
@@ -366,7 +417,8 @@ int runCapture(const CaptureOptions& options) {
     ring.emplace(kRingSlots, kFrameWords);
     outputThread = std::thread([&] {
       while (const FrameRing::Frame* frame = ring->front()) {
-        const bool taken = takeFrame(frame->pixels.data(), frame->width, frame->height);
+        const bool taken =
+            stopSignal() == 0 && takeFrame(frame->pixels.data(), frame->width, frame->height);
         ring->pop();
         if (!taken) {
           ring->abandon();
@@ -403,6 +455,8 @@ int runCapture(const CaptureOptions& options) {
           : -1;
   vornisk::ShowSetup setup;
   setup.dataDirectory = options.dataDirectory;
+  setup.fieldThreads =
+      options.oneThread ? vornisk::FieldThreads::One : vornisk::FieldThreads::Adaptive;
   setup.makeBackend = [&]() -> std::unique_ptr<ptc::Backend> {
     return std::make_unique<CaptureBackend>(sink, keyAfterFrames, stopRequested);
   };
@@ -417,16 +471,40 @@ int runCapture(const CaptureOptions& options) {
     outputThread.join();
   }
 
-  // Whatever happened, what was written so far is completed: hash lines
-  // flushed, the video closed so ffmpeg finishes its file.
+  // The hash lines written so far are flushed whole, whatever happened.
   if (std::fflush(stdout) != 0 && failure.empty()) failure = "cannot write to standard output";
+  const bool videoStarted = video && video->started();
   if (video) {
-    std::string error = video->finish();
-    if (failure.empty()) failure = std::move(error);
+    // ffmpeg finishes its file only for a run that ended well.
+    if (stopSignal() == 0 && failure.empty() && showStatus == 0) {
+      failure = video->finish();
+    } else {
+      video->abandon();
+    }
   }
   progress.finish(framesDone);
+  // A stop requested while ffmpeg finished still counts; once the outputs are
+  // in place, the run is complete.
+  const int signal = stopSignal();
+  if (signal == 0 && failure.empty() && showStatus == 0) {
+    // A video of no frames was never started: there is no file to keep.
+    if (videoStarted) failure = videoFile.commit();
+    if (failure.empty()) failure = frames.commit();
+  }
+  if (signal != 0 || !failure.empty() || showStatus != 0) {
+    frames.discard();
+    videoFile.discard();
+  }
+  const std::string removed =
+      framesDone > 0 ? removedNote(videoStarted, !options.pngDirectory.empty()) : std::string();
+  if (signal != 0) {
+    std::fprintf(stderr, "%s: stopped by %s after %llu frames%s\n", kProgram, signalName(signal),
+                 static_cast<unsigned long long>(framesDone), removed.c_str());
+    return 128 + signal;
+  }
   if (showStatus != 0) return 1;  // the show reported its own error line
-  if (!failure.empty()) return fail(failure);
+  if (!failure.empty()) return fail(failure + removed);
+  videoFile.discard();  // a video of no frames: its empty placeholder
 
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

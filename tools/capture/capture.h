@@ -19,6 +19,8 @@ struct CaptureOptions {
   std::string pngDirectory;            // empty: no PNG frames
   std::string videoFile;               // empty: no video
   std::optional<std::uint32_t> scale;  // default 1 for PNG frames, 3 for video
+  bool overwrite = false;              // replace an existing video or folder's frames
+  bool oneThread = false;              // prepare every field on the drawing thread
   bool help = false;
 };
 
@@ -27,7 +29,8 @@ struct ParseResult {
   std::string error;  // empty when the command line was accepted
 };
 
-// Reads the command line (argv[0] excluded). Accepts "--name value" and "--name=value".
+// Reads the command line (argv[0] excluded). Accepts "--name value" and
+// "--name=value". Every limit below is checked here, before any frame.
 ParseResult parseCommandLine(const std::vector<std::string>& arguments);
 
 // The usage text printed by --help.
@@ -37,6 +40,17 @@ std::string usageText();
 // meant to be watched and is enlarged by default.
 inline constexpr std::uint32_t kDefaultPngScale = 1;
 inline constexpr std::uint32_t kDefaultVideoScale = 3;
+// A frame enlarged 64 times (20480 x 15360) is about the largest PNG whose rows
+// fit in one allocation of a 32-bit size.
+inline constexpr std::uint32_t kMaxScale = 64;
+// H.264's largest level (6.2) takes at most 139,264 macroblocks a frame:
+// 6720 x 5040 at scale 21. libx264 refuses much larger frames only once running.
+inline constexpr std::uint32_t kMaxVideoScale = 21;
+// Matroska stores times in milliseconds: faster frames would share them.
+inline constexpr std::uint32_t kMaxVideoFramesPerSecond = 1000;
+// A whole show of more frames (above 1000 frames a second) runs only when
+// --frames asks for that many: minutes of work and gigabytes of PNG files.
+inline constexpr std::uint64_t kMaxFramesUnasked = 174000;
 
 // The clock the show reads while it is captured: every reading is
 // seed + floor(k × 1000 / fps) modulo 2^32, where k counts the frames presented

@@ -1,6 +1,7 @@
 // vornisk-capture: records the show deterministically (see capture.h).
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
   }
   try {
     return capture::runCapture(parsed.options);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "vornisk-capture: out of memory\n");
+    return 1;
   } catch (const std::exception& error) {
     // Out of memory and the like: still one line, never an abort.
     std::fprintf(stderr, "vornisk-capture: %s\n", error.what());

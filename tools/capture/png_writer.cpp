@@ -77,6 +77,16 @@ std::uint32_t rgbInMemoryOrder(std::uint32_t word) {
 
 }  // namespace
 
+void PngWriter::reserve(int width, int height) {
+  const std::size_t rowBytes = 1 + static_cast<std::size_t>(width) * scale_ * 3;
+  const std::size_t rawSize = rowBytes * static_cast<std::size_t>(height) * scale_;
+  // Both taken before either is filled: a shortage shows at once.
+  rows_.reserve(rawSize + 1);
+  // The deflated file, even of incompressible rows (see encodeWithIsal's bound).
+  file_.reserve(rawSize + rawSize / 4096 + 1024);
+  rows_.resize(rawSize + 1);
+}
+
 void PngWriter::encode(const std::uint32_t* pixels, int width, int height) {
   const std::size_t scale = scale_;
   const std::size_t outWidth = static_cast<std::size_t>(width) * scale;

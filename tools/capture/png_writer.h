@@ -27,6 +27,10 @@ class PngWriter {
   // Returns an empty string, or a one-line description of what went wrong.
   std::string write(const std::string& path, const std::uint32_t* pixels, int width, int height);
 
+  // Takes the buffers for frames of this size now (std::bad_alloc when memory
+  // is short), so that writing them later needs no more.
+  void reserve(int width, int height);
+
   // Encodes without writing; the bytes stay available through encoded() (none
   // if the encoder failed).
   void encode(const std::uint32_t* pixels, int width, int height);

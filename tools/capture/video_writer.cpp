@@ -2,6 +2,7 @@
 #include "capture/video_writer.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,6 +51,15 @@ bool writeAll(int fd, const void* data, std::size_t size) {
 
 }  // namespace
 
+std::string containerFor(const std::string& file) {
+  static constexpr const char* kContainers[][2] = {
+      {".mp4", "mp4"}, {".m4v", "mp4"}, {".mov", "mov"}, {".mkv", "matroska"}};
+  for (const auto& [extension, container] : kContainers) {
+    if (endsWith(file, extension)) return container;
+  }
+  return {};
+}
+
 std::string findOnPath(const std::string& name) {
   if (name.find('/') != std::string::npos) return isExecutableFile(name) ? name : std::string();
   const char* path = std::getenv("PATH");
@@ -69,8 +79,9 @@ std::string findOnPath(const std::string& name) {
   return {};
 }
 
+// Reached without finish() only when the run failed: its file is not kept.
 VideoWriter::~VideoWriter() {
-  if (pipe_ >= 0 || encoder_ > 0) finish();
+  if (pipe_ >= 0 || encoder_ > 0) abandon();
 }
 
 std::vector<std::string> VideoWriter::commandLine(int width, int height) const {
@@ -108,11 +119,12 @@ std::vector<std::string> VideoWriter::commandLine(int width, int height) const {
                                      "-pix_fmt", "yuv420p"});
   // The index up front lets a player start before the whole file has arrived;
   // the option exists only for the MP4 family of containers.
-  const std::string& output = settings_.outputFile;
-  if (endsWith(output, ".mp4") || endsWith(output, ".m4v") || endsWith(output, ".mov")) {
+  const std::string& container = settings_.container;
+  if (container == "mp4" || container == "mov") {
     arguments.insert(arguments.end(), {"-movflags", "+faststart"});
   }
-  arguments.push_back("file:" + output);
+  // The container is named: the file is written under a temporary name.
+  arguments.insert(arguments.end(), {"-f", container, "file:" + settings_.outputFile});
   return arguments;
 }
 
@@ -188,6 +200,15 @@ std::string VideoWriter::waitForEncoder() {
   if (WIFEXITED(status))
     return "ffmpeg failed with exit status " + std::to_string(WEXITSTATUS(status));
   return "ffmpeg was ended by signal " + std::to_string(WTERMSIG(status));
+}
+
+void VideoWriter::abandon() {
+  if (pipe_ >= 0) {
+    ::close(pipe_);
+    pipe_ = -1;
+  }
+  if (encoder_ > 0) ::kill(encoder_, SIGKILL);
+  waitForEncoder();
 }
 
 std::string VideoWriter::finish() {

@@ -1,0 +1,24 @@
+// Systems without an address wait of their own: the mutex and condition
+// variable pairs, and the processors the standard library reports.
+#include <thread>
+
+#include "threading/threading.h"
+
+namespace threading {
+
+void sleepWhile(const std::atomic<std::uint32_t>& word, std::uint32_t seen) {
+  fallback::sleepWhile(word, seen);
+}
+
+void wakeAll(const std::atomic<std::uint32_t>& word) {
+  fallback::wakeAll(word);
+}
+
+void nameThisThread(const char*) {}
+
+int usableProcessors() {
+  const unsigned count = std::thread::hardware_concurrency();
+  return count == 0 ? 1 : static_cast<int>(count);
+}
+
+}  // namespace threading
