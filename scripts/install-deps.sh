@@ -23,7 +23,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git python3
   libsdl2-dev libsdl2-mixer-dev libx11-dev
   zlib1g-dev
-  libpng-dev libisal-dev
+  libpng-dev libisal-dev libmp3lame-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
 )
@@ -39,7 +39,7 @@ if [[ " $* " == *" --with-packaging "* ]]; then
 fi
 if [[ " $* " == *" --with-arm64 "* ]]; then
   packages+=(crossbuild-essential-arm64 qemu-user libsdl2-dev:arm64 libsdl2-mixer-dev:arm64
-    zlib1g-dev:arm64 libpng-dev:arm64 libx11-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64)
+    zlib1g-dev:arm64 libpng-dev:arm64 libmp3lame-dev:arm64 libx11-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64)
 fi
 if [[ " $* " == *" --with-windows "* ]]; then
   packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev

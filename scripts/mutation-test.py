@@ -6,7 +6,9 @@ killed (some test failed) and which survived (every test passed).
 Faults marked `asan` are out-of-bounds accesses that only the sanitizer build
 can see; they are run under the asan preset. Faults marked `package` are in
 the installed package: scripts/package-check.sh (root, and
-scripts/install-deps.sh --with-packaging) must fail for them. A fault whose edit no longer
+scripts/install-deps.sh --with-packaging) must fail for them. Faults marked
+`web` are in the web page or its platform layers: the web preset is rebuilt
+and the browser test (tests/web) run against it. A fault whose edit no longer
 applies (its text is gone or not unique) or that does not compile is reported
 as invalid: the list has to be mended.
 
@@ -35,7 +37,7 @@ class Mutant:
 
 
 def parse_list(path):
-    """Entries of: `[id] suite|asan|package`, a file path, `- old text`, `+ new text`.
+    """Entries of: `[id] suite|asan|package|web`, a file path, `- old text`, `+ new text`.
     A line that starts with neither continues the text before it, verbatim."""
     mutants, block = [], []
     with open(path, encoding="utf-8") as f:
@@ -48,7 +50,7 @@ def parse_list(path):
             continue
         if not block:
             continue
-        header = re.fullmatch(r"\[([\w.-]+)\]\s+(suite|asan|package)", block[0])
+        header = re.fullmatch(r"\[([\w.-]+)\]\s+(suite|asan|package|web)", block[0])
         parts = {"-": [], "+": []}
         side = None
         for text in block[2:]:
@@ -114,6 +116,30 @@ def suite_passes(preset, log):
     return run(env_command, log, timeout=TEST_TIMEOUT_S * 4) == 0
 
 
+# How each kind of mutant is built and tested: the preset it is built in (the
+# web's browser test also needs the release build's capture tool;
+# package-check.sh builds the release preset and the package itself) and
+# whether the tests pass on it.
+def build_runner(runner, log):
+    if runner == "package":
+        return True
+    if runner == "web":
+        return build_preset("release", log) and build_preset("web", log + ".web")
+    return build_preset("asan" if runner == "asan" else "release", log)
+
+
+def tests_pass(runner, log):
+    if runner == "package":
+        return package_check_passes(log)
+    if runner == "web":
+        # A browser test that skips (no Chromium) must not count as passing.
+        os.environ["VORNISK_NO_SKIP"] = "1"
+        command = ["ctest", "--preset", "release", "-R", "^web_browser_test$", "--timeout",
+                   str(TEST_TIMEOUT_S * 2)]
+        return run(command, log, timeout=TEST_TIMEOUT_S * 3) == 0
+    return suite_passes("asan" if runner == "asan" else "release", log)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--only", nargs="+", metavar="ID", help="run just these mutants")
@@ -144,25 +170,15 @@ def main():
     os.makedirs(logs, exist_ok=True)
 
     results = {"killed": [], "survived": [], "invalid": []}
-    runners = {"release": "suite", "asan": "asan", "package": "package"}
-    for preset, runner in runners.items():
+    for runner in ("suite", "asan", "package", "web"):
         batch = [m for m in mutants if m.runner == runner]
         if not batch:
             continue
-        base_log = os.path.join(logs, f"baseline-{preset}.log")
-        if runner == "package":
-            # package-check.sh builds the release preset and the package itself.
-            if os.geteuid() != 0:
-                sys.exit("mutation-test: package mutants need root (scripts/package-check.sh)")
-            def build(_preset, _log):
-                return True
-
-            def passes(_preset, log):
-                return package_check_passes(log)
-        else:
-            build, passes = build_preset, suite_passes
-        if not build(preset, base_log) or not passes(preset, base_log):
-            sys.exit(f"mutation-test: the unmutated tree fails under {preset}: see {base_log}")
+        if runner == "package" and os.geteuid() != 0:
+            sys.exit("mutation-test: package mutants need root (scripts/package-check.sh)")
+        base_log = os.path.join(logs, f"baseline-{runner}.log")
+        if not build_runner(runner, base_log) or not tests_pass(runner, base_log):
+            sys.exit(f"mutation-test: the unmutated tree fails under {runner}: see {base_log}")
         for number, m in enumerate(batch, 1):
             path = os.path.join(TREE, m.path)
             original = open(path, encoding="utf-8").read() if os.path.isfile(path) else ""
@@ -174,9 +190,9 @@ def main():
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(original.replace(m.old, m.new))
                 try:
-                    if not build(preset, log):
+                    if not build_runner(runner, log):
                         verdict, detail = "invalid", "does not build"
-                    elif passes(preset, log):
+                    elif tests_pass(runner, log):
                         verdict, detail = "survived", "every test passed"
                     else:
                         verdict, detail = "killed", ""
@@ -185,7 +201,7 @@ def main():
                         f.write(original)
             results[verdict].append(m.ident)
             note = f" ({detail}; log {log})" if detail else ""
-            print(f"[{number}/{len(batch)} {preset}] {m.ident}: {verdict}{note}", flush=True)
+            print(f"[{number}/{len(batch)} {runner}] {m.ident}: {verdict}{note}", flush=True)
 
     elapsed = time.monotonic() - started
     total = sum(len(v) for v in results.values())

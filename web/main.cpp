@@ -1,20 +1,26 @@
-// The show's entry points for the web page (index.html calls them):
+// The show's entry points for the web page (page.js calls them):
 //   vornisk_show()     the show in real time on the page's canvas, clock and audio;
 //   vornisk_capture()  the show on the virtual clock of vornisk-capture, with no
 //                      sound and no waiting, each frame's "FRAME CRC32" line
-//                      handed to the page, exactly as `vornisk-capture --hash`.
-// Both read the data files from the working directory, where the page has put
-// them, so that every message names the files as the desktop's do. Each returns
-// the show's exit status.
+//                      handed to the page, exactly as `vornisk-capture --hash`;
+//   vornisk_check_title(), vornisk_check_music()
+//                      a file the visitor chose, checked at once by the show's
+//                      own loader and music start, with their messages.
+// They read the data files from the working directory, where the page has put
+// them, so that every message names the files as the desktop's do. The first
+// two return the show's exit status.
 #include <emscripten.h>
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "capture/capture.h"
 #include "clock/clock.h"
+#include "console/demo_console.h"
 #include "fsound/fsound.h"
+#include "media/music.h"
 #include "ptc/headless.h"
 #include "shell/show.h"
 
@@ -111,6 +117,35 @@ EMSCRIPTEN_KEEPALIVE int vornisk_capture(std::uint32_t seed, std::uint32_t frame
   };
   const timing::ScopedTimeSource virtualTime(&capture::VirtualClock::read, &clock);
   return vornisk::runShow(setup);
+}
+
+// 0 when the show would load `fileName` as a title picture; otherwise 1, after
+// the line the show would end with.
+EMSCRIPTEN_KEEPALIVE int vornisk_check_title(const char* fileName) {
+  vornisk::DemoConsole console;
+  console.setBackend(std::make_unique<ptc::HeadlessBackend>());
+  try {
+    console.open("Vornisk", 320, 240, true);
+    console.loadTitleImage(fileName);
+  } catch (const ptc::DynamicError& error) {
+    std::fprintf(stderr, "vornisk: %s: %s\n", fileName, error.message());
+    std::fflush(stderr);
+    console.close();
+    return 1;
+  }
+  console.close();
+  return 0;
+}
+
+// Starts and stops the music `fileName` as the show does, with output
+// disabled: the sound layer decodes it (through the page) without playing it.
+// A music the show could not play prints the show's lines ("Error!", then the
+// reason); a good one prints nothing.
+EMSCRIPTEN_KEEPALIVE void vornisk_check_music(const char* fileName) {
+  fsound::setOutputEnabled(false);
+  vornisk::startMusic(fileName);
+  vornisk::stopMusic();
+  fsound::setOutputEnabled(true);
 }
 
 }  // extern "C"

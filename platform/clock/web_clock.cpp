@@ -9,6 +9,10 @@
 // a correction a small step toward the music, so the audio clock's coarse steps
 // do not show. Readings never go back: the show takes unsigned differences, and
 // a reading below startTime would look like the end of time.
+//
+// The page can hold the clock (Module.vorniskClock.hold(), release()) while
+// it pauses the picture and the music, as in a hidden tab: readings stand still
+// while it is held, and the time it was held is taken out of every later one.
 #include <emscripten.h>
 
 #include "clock/clock.h"
@@ -17,10 +21,21 @@ namespace {
 
 // clang-format off
 EM_JS(double, readPageClock, (), {
-  var clock = Module.vorniskClock || (Module.vorniskClock = {offset: 0, last: 0});
-  var now = performance.now();
+  var clock = Module.vorniskClock;
+  if (!clock) {
+    clock = Module.vorniskClock = {offset: 0, last: 0, heldAt: null};
+    clock.hold = function() {
+      if (clock.heldAt === null) clock.heldAt = performance.now();
+    };
+    clock.release = function() {
+      if (clock.heldAt === null) return;
+      clock.offset -= performance.now() - clock.heldAt;
+      clock.heldAt = null;
+    };
+  }
+  var now = clock.heldAt === null ? performance.now() : clock.heldAt;
   var audio = Module.vorniskAudio;
-  if (audio && audio.playing && audio.context.state === 'running') {
+  if (clock.heldAt === null && audio && audio.playing && audio.context.state === 'running') {
     var musicMs = audio.startMs + (audio.context.currentTime - audio.startContextTime) * 1000;
     clock.offset += (musicMs - (now + clock.offset)) * 0.05;
   }

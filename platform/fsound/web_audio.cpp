@@ -7,8 +7,10 @@
 // a gesture; without one, the layer makes its own. Decoding is asynchronous
 // in the browser: load waits for it through Asyncify, so the result of
 // FSOUND_Stream_OpenFile is known when it returns, as on the desktop. With
-// output disabled (capture runs) the image is decoded by an
-// OfflineAudioContext only to check it.
+// output disabled (capture runs, checks of a chosen file) the image is decoded
+// only to check it. The page may decode for the layer (Module.decodeAudio,
+// bytes to a promised AudioBuffer): it then decodes each music once, ahead of
+// the show, for the check and the show alike.
 //
 // The JavaScript side keeps its state in Module.vorniskAudio: the context, the
 // decoded buffers by number, the playing source, and where the music started
@@ -54,8 +56,8 @@ EM_ASYNC_JS(int, decodeMusic, (const char* data, int length, int keep), {
   var audio = Module.vorniskAudio || (Module.vorniskAudio = {buffers: {}, next: 1});
   var bytes = HEAPU8.slice(data, data + length);  // decoding takes the bytes away
   try {
-    var context = keep ? audio.context : new OfflineAudioContext(2, 1, 44100);
-    var buffer = await context.decodeAudioData(bytes.buffer);
+    var buffer = Module.decodeAudio ? await Module.decodeAudio(bytes)
+      : await (keep ? audio.context : new OfflineAudioContext(2, 1, 44100)).decodeAudioData(bytes.buffer);
     if (!keep) return -1;
     audio.buffers[audio.next] = buffer;
     return audio.next++;

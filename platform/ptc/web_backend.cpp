@@ -1,11 +1,15 @@
 // The console backend in a web browser: frames go to the page's <canvas>
-// (Module.canvas, 320 x 240 backing pixels; the page scales it), key presses
-// come from the document, and frames are paced to 60 per second whatever the
-// display's refresh rate.
+// (Module.canvas, 320 x 240 backing pixels; the page scales it), and frames
+// are paced to 60 per second whatever the display's refresh rate. Key presses
+// come from the page, which decides which keys are meant for the show (not
+// Tab, a lone Shift or a browser shortcut): it calls
+// Module.vorniskScreen.press().
 //
 // present() is where the show gives the browser its turn: it waits, through
-// Asyncify, for the animation frame in which the next frame is due. The page
-// sizes the canvas and offers full screen; nothing of the show is here.
+// Asyncify, for the animation frame in which the next frame is due, and while
+// the page has paused the screen (Module.vorniskScreen.pause(), resume(); a
+// hidden tab) for as long as it stays paused. The page sizes the canvas and
+// offers full screen; nothing of the show is here.
 #include <emscripten.h>
 
 #include <vector>
@@ -27,9 +31,16 @@ EM_JS(void, openCanvas, (int width, int height), {
     image: new ImageData(width, height),
     keyWaiting: false,
     due: 0,
-    onKey: function() { screen.keyWaiting = true; }
+    paused: false,
+    onResume: null
   };
-  document.addEventListener('keydown', screen.onKey);
+  screen.press = function() { screen.keyWaiting = true; };
+  screen.pause = function() { screen.paused = true; };
+  screen.resume = function() {
+    screen.paused = false;
+    if (screen.onResume) screen.onResume();
+    screen.onResume = null;
+  };
 });
 
 // Shows `bytes` (RGBA, one row after another) and waits until the next frame is
@@ -42,6 +53,10 @@ EM_ASYNC_JS(void, showAndWait, (const unsigned char* bytes, int framesPerSecond)
   var period = 1000 / framesPerSecond;
   await new Promise(function(resolve) {
     function tick(now) {
+      if (screen.paused) {
+        screen.onResume = function() { requestAnimationFrame(tick); };
+        return;
+      }
       // Half a millisecond of slack: a 60 Hz display's frames come at exactly the period.
       if (now + 0.5 < screen.due) return requestAnimationFrame(tick);
       // After a stall (a hidden page, a slow frame) start afresh rather than rush.
@@ -54,11 +69,7 @@ EM_ASYNC_JS(void, showAndWait, (const unsigned char* bytes, int framesPerSecond)
 
 EM_JS(int, keyWaitingOnPage, (), { return Module.vorniskScreen.keyWaiting ? 1 : 0; });
 
-EM_JS(void, closeCanvas, (), {
-  var screen = Module.vorniskScreen;
-  if (screen) document.removeEventListener('keydown', screen.onKey);
-  Module.vorniskScreen = null;
-});
+EM_JS(void, closeCanvas, (), { Module.vorniskScreen = null; });
 // clang-format on
 
 class WebBackend : public Backend {

@@ -32,6 +32,17 @@ namespace {
 #include "geometry/trig_deviations.inc"
 #include "geometry/trig_tables.inc"
 
+// std::bit_cast, where the standard library has it; the web build's (libc++ of
+// emscripten 3.1.6) has not, but its compiler has the builtin it rests on.
+template <class To, class From>
+To bitCast(const From& from) {
+#if defined(__cpp_lib_bit_cast)
+  return std::bit_cast<To>(from);
+#else
+  return __builtin_bit_cast(To, from);
+#endif
+}
+
 constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;
 // Adding and taking away 1.5·2^52 rounds a double below 2^51 to an integer.
 constexpr double kRounder = 0x1.8p52;
@@ -67,9 +78,8 @@ bool roundTwice(const Estimate& estimate, double errorBound, Rounding& rounding)
     return true;
   }
   // The double beside high towards t, and the midpoint M between them.
-  const std::uint64_t bits = std::bit_cast<std::uint64_t>(high);
-  const double beside =
-      std::bit_cast<double>((estimate.low > 0) == (high > 0) ? bits + 1 : bits - 1);
+  const std::uint64_t bits = bitCast<std::uint64_t>(high);
+  const double beside = bitCast<double>((estimate.low > 0) == (high > 0) ? bits + 1 : bits - 1);
   const double gap = std::fabs(beside - high);
   // |t - M| within errorBound: exact where it matters (Sterbenz).
   const double distance = 0.5 * gap - std::fabs(estimate.low);
@@ -110,7 +120,7 @@ double wave(double x, Wave which) {
   const Rounding result = rounding(x, which);
   if (result.nearMidpoint) {
     const auto table = deviations(which);
-    if (std::binary_search(table.begin(), table.end(), std::bit_cast<std::uint64_t>(magnitude)))
+    if (std::binary_search(table.begin(), table.end(), bitCast<std::uint64_t>(magnitude)))
       return result.other;
   }
   return result.value;

@@ -694,39 +694,11 @@ class Soundtrack {
   double held_ = 0.0;
 };
 
-void putLittleEndian(std::vector<unsigned char>& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i)
-    out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-void putTag(std::vector<unsigned char>& out, const char* tag) {
-  for (int i = 0; i < 4; ++i)
-    out.push_back(static_cast<unsigned char>(tag[i]));
-}
-
 }  // namespace
 
-std::vector<unsigned char> makeSoundtrack() {
-  constexpr std::uint32_t kChannels = 2;
-  constexpr std::uint32_t kBytesPerSample = 2;
-  const auto dataBytes =
-      static_cast<std::uint32_t>(kSoundtrackFrames) * kChannels * kBytesPerSample;
-
-  std::vector<unsigned char> file;
-  file.reserve(44 + dataBytes);
-  putTag(file, "RIFF");
-  putLittleEndian(file, 36 + dataBytes, 4);
-  putTag(file, "WAVE");
-  putTag(file, "fmt ");
-  putLittleEndian(file, 16, 4);
-  putLittleEndian(file, 1, 2);  // PCM
-  putLittleEndian(file, kChannels, 2);
-  putLittleEndian(file, kSampleRate, 4);
-  putLittleEndian(file, kSampleRate * kChannels * kBytesPerSample, 4);
-  putLittleEndian(file, kChannels * kBytesPerSample, 2);
-  putLittleEndian(file, 16, 2);
-  putTag(file, "data");
-  putLittleEndian(file, dataBytes, 4);
+std::vector<std::int16_t> makeSoundtrackSamples() {
+  std::vector<std::int16_t> samples;
+  samples.reserve(static_cast<std::size_t>(kSoundtrackFrames) * 2);
 
   auto song = std::make_unique<Soundtrack>();
   // A DC blocker per side: the limiter is symmetric, the mix need not be.
@@ -749,10 +721,48 @@ std::vector<unsigned char> makeSoundtrack() {
     for (const double value : {leftBlocked * gain, rightBlocked * gain}) {
       // Just under full scale, so that the loudest peak never clips.
       const double scaled = softLimit(value) * 32000.0;
-      const auto sample = static_cast<std::int16_t>(scaled < 0.0 ? scaled - 0.5 : scaled + 0.5);
-      putLittleEndian(file, static_cast<std::uint16_t>(sample), 2);
+      samples.push_back(static_cast<std::int16_t>(scaled < 0.0 ? scaled - 0.5 : scaled + 0.5));
     }
   }
+  return samples;
+}
+
+namespace {
+
+void putLittleEndian(std::vector<unsigned char>& out, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i)
+    out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+void putTag(std::vector<unsigned char>& out, const char* tag) {
+  for (int i = 0; i < 4; ++i)
+    out.push_back(static_cast<unsigned char>(tag[i]));
+}
+
+}  // namespace
+
+std::vector<unsigned char> wavFile(const std::vector<std::int16_t>& samples) {
+  constexpr std::uint32_t kChannels = 2;
+  constexpr std::uint32_t kBytesPerSample = 2;
+  const auto dataBytes = static_cast<std::uint32_t>(samples.size() * kBytesPerSample);
+
+  std::vector<unsigned char> file;
+  file.reserve(44 + dataBytes);
+  putTag(file, "RIFF");
+  putLittleEndian(file, 36 + dataBytes, 4);
+  putTag(file, "WAVE");
+  putTag(file, "fmt ");
+  putLittleEndian(file, 16, 4);
+  putLittleEndian(file, 1, 2);  // PCM
+  putLittleEndian(file, kChannels, 2);
+  putLittleEndian(file, kSampleRate, 4);
+  putLittleEndian(file, kSampleRate * kChannels * kBytesPerSample, 4);
+  putLittleEndian(file, kChannels * kBytesPerSample, 2);
+  putLittleEndian(file, 16, 2);
+  putTag(file, "data");
+  putLittleEndian(file, dataBytes, 4);
+  for (const std::int16_t sample : samples)
+    putLittleEndian(file, static_cast<std::uint16_t>(sample), 2);
   return file;
 }
 

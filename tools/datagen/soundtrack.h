@@ -12,8 +12,11 @@ inline constexpr int kSoundtrackSeconds = 174;
 inline constexpr std::int64_t kSoundtrackFrames =
     static_cast<std::int64_t>(kSampleRate) * kSoundtrackSeconds;
 
-// The whole file: a canonical 44-byte WAV header (PCM, 16-bit, stereo,
-// 44.1 kHz) and the samples.
-std::vector<unsigned char> makeSoundtrack();
+// 16-bit stereo at 44.1 kHz, left and right interleaved: the same bits on
+// every machine.
+std::vector<std::int16_t> makeSoundtrackSamples();
+
+// The samples in a canonical 44-byte WAV header (PCM, 16-bit, stereo, 44.1 kHz).
+std::vector<unsigned char> wavFile(const std::vector<std::int16_t>& samples);
 
 }  // namespace datagen
