@@ -432,16 +432,27 @@ TEST(SharingTrial, KeepsTheFasterWayForTheRestOfEachCycle) {
   }
 }
 
-// The drawing thread goes on alone after a few late frames in one window,
-// takes the worker back after a rest, rests twice as long (up to the longest
-// rest) while the worker is late again at once, and starts from the first
-// rest again after a window without lateness. Late frames spread over windows
-// are forgiven. With one processor it stays alone until a second is allowed.
+// The drawing thread goes on alone after a few late frames in one window, or
+// after two windows in a row in which it was starved of a processor, takes
+// the worker back after a rest, rests twice as long (up to the longest rest)
+// while the worker fails its trial (one late frame, or one starved window,
+// in the first window back), and starts from the first rest again after a
+// window without either. Late frames spread over windows, and a starved
+// window alone, are forgiven. With one processor it stays alone until a
+// second is allowed.
 TEST(LoadWatch, LeavesALateWorkerForARestAndTakesItBack) {
   LoadWatch watch;
   auto frames = [&](std::uint32_t count, bool late, int processors = 2) {
     for (std::uint32_t i = 0; i < count; ++i)
       watch.frameFinished(late, processors);
+  };
+  // A whole window whose last frame reports starvation, as the pipeline
+  // does: only where windowEnds() says so.
+  auto starvedWindow = [&] {
+    for (int i = 0; i < LoadWatch::kWindowFrames; ++i) {
+      ASSERT_EQ(watch.windowEnds(), i == LoadWatch::kWindowFrames - 1);
+      watch.frameFinished(false, 2, watch.windowEnds());
+    }
   };
   // Rests for `rest` frames, then takes the worker back.
   auto expectRest = [&](std::uint32_t rest) {
@@ -450,11 +461,15 @@ TEST(LoadWatch, LeavesALateWorkerForARestAndTakesItBack) {
     ASSERT_TRUE(watch.alone());
     frames(1, false);
     ASSERT_FALSE(watch.alone());
+    ASSERT_TRUE(watch.windowStarts());
   };
   constexpr int kWindow = LoadWatch::kWindowFrames;
   for (int window = 0; window < 5; ++window) {
     frames(LoadWatch::kLateFramesToLeave - 1, true);
     frames(kWindow - LoadWatch::kLateFramesToLeave + 1, false);
+    starvedWindow();
+    ASSERT_FALSE(watch.alone());
+    frames(kWindow, false);
   }
   ASSERT_FALSE(watch.alone());
   frames(LoadWatch::kLateFramesToLeave, true);
@@ -462,11 +477,17 @@ TEST(LoadWatch, LeavesALateWorkerForARestAndTakesItBack) {
   std::uint32_t departures = 1;
   for (std::uint32_t rest = 2 * LoadWatch::kFirstRestFrames;
        rest <= 4 * LoadWatch::kLongestRestFrames; rest *= 2, ++departures) {
-    frames(LoadWatch::kLateFramesToLeave, true);
+    if (departures % 2 == 0) {
+      frames(LoadWatch::kLateFramesToEndTrial, true);
+    } else {
+      starvedWindow();
+    }
     expectRest(std::min(rest, LoadWatch::kLongestRestFrames));
   }
   frames(kWindow, false);
-  frames(LoadWatch::kLateFramesToLeave, true);
+  starvedWindow();
+  ASSERT_FALSE(watch.alone());
+  starvedWindow();
   expectRest(LoadWatch::kFirstRestFrames);
   EXPECT_EQ(watch.departures(), departures + 1);
 

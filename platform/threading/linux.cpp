@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <ctime>
 
 #include "threading/threading.h"
 
@@ -64,6 +65,12 @@ int usableProcessors() {
   static const int quota = quotaProcessors();
   if (quota < count) count = quota;
   return count < 1 ? 1 : count;
+}
+
+std::int64_t thisThreadCpuNanoseconds() {
+  timespec now{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0) return -1;
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
 }  // namespace threading

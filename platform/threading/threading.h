@@ -66,4 +66,9 @@ void nameThisThread(const char* name);
 // Linux, its control group's CPU quota (rounded down, at least 1).
 int usableProcessors();
 
+// The processor time the calling thread has had, in nanoseconds, or -1 where
+// it cannot be read finely enough to tell a millisecond (Windows counts it in
+// scheduler ticks of about 15 ms).
+std::int64_t thisThreadCpuNanoseconds();
+
 }  // namespace threading

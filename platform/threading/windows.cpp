@@ -36,4 +36,8 @@ int usableProcessors() {
   return std::popcount(static_cast<unsigned long long>(process));
 }
 
+std::int64_t thisThreadCpuNanoseconds() {
+  return -1;
+}
+
 }  // namespace threading

@@ -180,7 +180,12 @@ void FieldPipeline::finishFrame() {
     if (!wasAlone) trial_.frameFinished(now - lastFinish_, batches != batchesAtFinish_);
   }
   if (watch_.wantsProcessorCount()) processors_ = threading::usableProcessors();
-  watch_.frameFinished(late_ || lateWaits != lateWaitsAtFinish_, processors_);
+  const bool starved = watch_.windowEnds() && starvedSinceWindowStart(now);
+  watch_.frameFinished(late_ || lateWaits != lateWaitsAtFinish_, processors_, starved);
+  if (watch_.windowStarts()) {
+    windowStart_ = now;
+    windowStartCpu_ = threading::thisThreadCpuNanoseconds();
+  }
   late_ = false;
   lastFinish_ = now;
   batchesAtFinish_ = batches;
@@ -194,6 +199,21 @@ void FieldPipeline::finishFrame() {
       static_cast<int>(static_cast<unsigned>(current_.frameCounter) + (wasAlone ? 1u : 2u));
   Slot& slot = slots_[static_cast<unsigned>(ahead.frameCounter) & 1u];
   if (!pending(slot) && !(slot.valid && slot.key == ahead)) post(slot, ahead);
+}
+
+bool FieldPipeline::starvedSinceWindowStart(std::chrono::steady_clock::time_point now) const {
+  using std::chrono::nanoseconds;
+  const std::int64_t cpu = threading::thisThreadCpuNanoseconds();
+  const std::int64_t wall = std::chrono::duration_cast<nanoseconds>(now - windowStart_).count();
+  // Only while frames come as fast as they can: at a display's pace the
+  // drawing thread sleeps most of the time by design.
+  if (cpu < 0 || windowStartCpu_ < 0 ||
+      wall >= nanoseconds(kFastFrames).count() * LoadWatch::kWindowFrames) {
+    return false;
+  }
+  // Less than two thirds of the time on a processor: kept off it (or asleep
+  // waiting for the worker) for a third of the window.
+  return (cpu - windowStartCpu_) * 3 < wall * 2;
 }
 
 std::uint32_t FieldPipeline::aloneSpells() const {

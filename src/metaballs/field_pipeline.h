@@ -91,10 +91,15 @@ class FieldPipeline {
   bool waitFor(std::uint32_t ticket);
   void waitIdle();
   bool pending(const Slot& slot) const;
+  // Whether the drawing thread had too little of a processor in the window
+  // that ends now (see LoadWatch).
+  bool starvedSinceWindowStart(std::chrono::steady_clock::time_point now) const;
   void post(Slot& slot, const Key& key);
   bool late_ = false;                    // this frame had to sleep waiting for the worker
   std::uint32_t lateWaitsAtFinish_ = 0;  // the batch's and draws' late waits then
   LoadWatch watch_;
+  std::chrono::steady_clock::time_point windowStart_{};  // and this thread's CPU time then,
+  std::int64_t windowStartCpu_ = -1;                     // in ns (-1: not known)
   int processors_ = 2;  // what the process may use, looked at once a window
   Key current_;         // what frame() last handed out
   // Jobs in order of posting, the k-th in jobs_[k % 2]: written before `posted_`
