@@ -10,19 +10,14 @@
 #include <filesystem>
 #include <map>
 
+#include "capture/command_line_windows.h"
 #include "support/test_support.h"
 
 namespace vornisk::testing {
 namespace {
 
-std::wstring wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int size =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring result(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
-  return result;
-}
+using ::capture::command_line::appendQuoted;
+using ::capture::command_line::wide;
 
 // Names compare without regard to case, as Windows compares them.
 struct NoCase {
@@ -53,26 +48,6 @@ std::wstring environmentBlock(const Environment& changes) {
     block += name + L'=' + value + L'\0';
   block += L'\0';
   return block;
-}
-
-void appendQuoted(std::wstring& line, const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    line += argument;
-    return;
-  }
-  line += L'"';
-  std::size_t backslashes = 0;
-  for (const wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    line += c;
-  }
-  line.append(2 * backslashes, L'\\');
-  line += L'"';
 }
 
 HANDLE openForChild(const std::string& path, bool write) {

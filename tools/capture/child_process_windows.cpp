@@ -7,18 +7,13 @@
 #include <cstdlib>
 
 #include "capture/child_process.h"
+#include "capture/command_line_windows.h"
 
 namespace capture {
 namespace {
 
-std::wstring wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int size =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring result(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
-  return result;
-}
+using command_line::appendQuoted;
+using command_line::wide;
 
 std::string systemMessage(DWORD code) {
   char* text = nullptr;
@@ -56,28 +51,6 @@ std::string executableIn(const std::string& stem) {
     begin = end + 1;
   }
   return {};
-}
-
-// One argument as the C runtime's command-line parser reads it back:
-// quoted, with the backslashes before a quote (or the closing one) doubled.
-void appendQuoted(std::wstring& line, const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    line += argument;
-    return;
-  }
-  line += L'"';
-  std::size_t backslashes = 0;
-  for (const wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    line += c;
-  }
-  line.append(2 * backslashes, L'\\');
-  line += L'"';
 }
 
 HANDLE handleOf(std::intptr_t value) {
