@@ -1,6 +1,7 @@
 # Build steps of the page's site folder, run with cmake -P:
-#   -DSTEP=page -DSOURCE=<web folder> -DOUTPUT=<site>/index.html
-#       index.html with page.js put inline where its marker stands;
+#   -DSTEP=page -DSOURCE=<web folder> -DVERSION=<version> -DOUTPUT=<site>/index.html
+#       index.html with page.js put inline where its marker stands and the
+#       project's version in place of @PROJECT_VERSION@;
 #   -DSTEP=worker -DSOURCE=<web folder> -DSITE=<site> -DOUTPUT=<site>/sw.js
 #       sw.js with its cache named after the SHA-256 of every file it keeps.
 if(STEP STREQUAL "page")
@@ -11,6 +12,7 @@ if(STEP STREQUAL "page")
     message(FATAL_ERROR "index.html has no /* page.js */ marker")
   endif()
   string(REPLACE "/* page.js */" "${script}" html "${html}")
+  string(REPLACE "@PROJECT_VERSION@" "${VERSION}" html "${html}")
   file(WRITE ${OUTPUT}.new "${html}")
 elseif(STEP STREQUAL "worker")
   file(READ ${SOURCE}/sw.js worker)
