@@ -1,7 +1,8 @@
-// The show's music: the whole file, up to a size limit, is read into one memory
-// block (kept for the life of the process) and handed to the sound layer as a stream. Every failure
-// is reported on standard output and the show goes on, silent if need be; each
-// line is flushed at once so that it survives an abrupt end of the process.
+// The show's music: the whole file, up to a size limit, is read into one
+// memory block (kept for the life of the process) and handed to the sound layer
+// as a stream. Every failure is reported on standard output and the show goes
+// on, silent if need be; each line is flushed at once so that it survives an
+// abrupt end of the process.
 #include "media/music.h"
 
 #include <cstdio>

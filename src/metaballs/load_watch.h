@@ -37,9 +37,7 @@ class LoadWatch {
   bool alone() const { return restLeft_ != 0; }
   // Whether the next frameFinished() starts a window or ends a rest, where
   // the processors to be had are looked at again.
-  bool wantsProcessorCount() const {
-    return restLeft_ == 1 || (restLeft_ == 0 && windowFrames_ == 0);
-  }
+  bool wantsProcessorCount() const { return restLeft_ == 1 || windowStarts(); }
   // How often the drawing thread has gone on alone.
   std::uint32_t departures() const { return departures_; }
 
